@@ -1,0 +1,80 @@
+// What a sound card offers the waveform device layer: one output and one
+// input stream of 16-bit PCM in the format the device was opened with. The
+// card runs the streams on its own clock and calls back into the layer (a
+// StreamClient) from its own audio thread.
+#pragma once
+
+#include "WaveAudio.h"
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+enum class WaveDirection { Output, Input };
+
+// The device operations, one per direction, that a card used for tests may
+// make fail (see SoundCard::injectedFault).
+enum class WaveOperation {
+    OutOpen,
+    OutPrepare,
+    OutUnprepare,
+    OutWrite,
+    OutReset,
+    OutClose,
+    InOpen,
+    InPrepare,
+    InUnprepare,
+    InAddBuffer,
+    InStart,
+    InReset,
+    InClose,
+};
+constexpr std::size_t WaveOperationCount = static_cast<std::size_t>(WaveOperation::InClose) + 1;
+
+class StreamClient {
+  public:
+    // Output: fill `frames` samples with what is queued for playing; whatever
+    // the queue cannot supply is silence.
+    virtual void render(std::int16_t* samples, std::size_t frames) = 0;
+    // Input: `frames` samples have been captured.
+    virtual void capture(const std::int16_t* samples, std::size_t frames) = 0;
+    // How far the client's queue reaches: for output the frames still to
+    // play, for input the frames of room left. A card that keeps pace with
+    // its clients (the virtual card's fast clock) asks; others need not.
+    virtual std::size_t queuedFrames() { return std::numeric_limits<std::size_t>::max(); }
+
+  protected:
+    ~StreamClient() = default;
+};
+
+class SoundCard {
+  public:
+    virtual ~SoundCard() = default;
+
+    virtual UINT outputDeviceCount() = 0;
+    virtual UINT inputDeviceCount() = 0;
+
+    // Opens the default output and starts it at once: from then on the card
+    // calls render() on its clock until closeOutput().
+    virtual MMRESULT openOutput(const WAVEFORMATEX& format, StreamClient& client) = 0;
+    virtual MMRESULT closeOutput() = 0;
+
+    // Opens the default input; capture() is called only between startInput()
+    // and stopInput() (or closeInput()).
+    virtual MMRESULT openInput(const WAVEFORMATEX& format, StreamClient& client) = 0;
+    virtual MMRESULT startInput() = 0;
+    virtual MMRESULT stopInput() = 0;
+    virtual MMRESULT closeInput() = 0;
+
+    // The card's own words for its last failure ("" when it has none), which
+    // the error texts of the device layer include.
+    virtual std::string lastFailure() const = 0;
+
+    // The layer's word that a buffer was queued or the input started, for a
+    // card that waits on its clients' queues.
+    virtual void buffersQueued() {}
+
+    // Test cards only: the result this call of the operation gives instead of
+    // being carried out; MMSYSERR_NOERROR lets it run.
+    virtual MMRESULT injectedFault(WaveOperation /*operation*/) { return MMSYSERR_NOERROR; }
+};
