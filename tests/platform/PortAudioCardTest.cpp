@@ -2,6 +2,7 @@
 // output loops back into its default input (.ci/pulse-start sets one up):
 // a tone played must come back unchanged and without gaps.
 #include "PortAudioCard.h"
+#include "SoundServer.h"
 #include "AudioBackend.h"
 #include "Thread.h"
 #include "WaveAudio.h"
@@ -27,12 +28,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-// Under LeakSanitizer: the libraries that ALSA loads and unloads again leave
-// allocations that only the full stack can attribute (.ci/lsan.supp).
-extern "C" const char* __lsan_default_options() {
-    return "fast_unwind_on_malloc=0";
-}
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -48,12 +43,6 @@ constexpr double SampleScale = 32767.0;
 constexpr std::size_t SettlingFrames = 44100;
 constexpr std::size_t MeasuredBlocks = 16;
 constexpr std::size_t RecordingFrames = SettlingFrames + MeasuredBlocks * BlockFrames;
-
-bool soundServerReachable() {
-    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    return runtimeDir != nullptr &&
-           std::filesystem::is_socket(std::filesystem::path(runtimeDir) / "pulse" / "native");
-}
 
 WAVEFORMATEX monoCdFormat() {
     return {WAVE_FORMAT_PCM, 1, 44100, 88200, 2, 16, 0};
@@ -180,35 +169,11 @@ class ToneLoopback final : public StreamClient {
     std::atomic<std::size_t> m_recorded{0};
 };
 
-// Whatever any process plays reaches every recording from the server, so the
-// cases that use it take turns, across processes (ctest runs them in
-// parallel).
-class SoundServerTurn {
-  public:
-    SoundServerTurn() {
-        const auto path =
-            std::filesystem::path(std::getenv("XDG_RUNTIME_DIR")) / "tembrix-audio.lock";
-        m_file = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (m_file >= 0)
-            ::flock(m_file, LOCK_EX);
-    }
-    ~SoundServerTurn() {
-        if (m_file >= 0)
-            ::close(m_file);
-    }
-    SoundServerTurn(const SoundServerTurn&) = delete;
-    SoundServerTurn& operator=(const SoundServerTurn&) = delete;
-
-  private:
-    int m_file = -1;
-};
-
 class SystemSoundCard : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!soundServerReachable())
-            GTEST_SKIP() << "no PulseAudio server at $XDG_RUNTIME_DIR/pulse/native; start one "
-                            "with: eval \"$(.ci/pulse-start)\"";
+            GTEST_SKIP() << NoSoundServer;
         turn.emplace();
     }
 

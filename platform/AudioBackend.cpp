@@ -1,0 +1,49 @@
+#include "AudioBackend.h"
+
+#include "PortAudioCard.h"
+#include "VirtualCard.h"
+
+#include <atomic>
+
+namespace platform {
+namespace {
+
+std::atomic<AudioBackend> selectedBackend{AudioBackend::System};
+
+// Created on first use and never destroyed: a device may still be closed
+// while the process ends.
+SoundCard& systemCard() {
+    static auto* card = new PortAudioCard;
+    return *card;
+}
+
+} // namespace
+
+bool ParseAudioBackend(std::string_view name, AudioBackend& backend) {
+    if (name == "system") {
+        backend = AudioBackend::System;
+        return true;
+    }
+    if (name == "virtual") {
+        backend = AudioBackend::Virtual;
+        return true;
+    }
+    return false;
+}
+
+void SelectAudioBackend(AudioBackend backend) {
+    selectedBackend = backend;
+}
+
+SoundCard& CurrentSoundCard() {
+    if (selectedBackend == AudioBackend::Virtual)
+        return TheVirtualCard();
+    return systemCard();
+}
+
+VirtualCard& TheVirtualCard() {
+    static auto* card = new VirtualCard;
+    return *card;
+}
+
+} // namespace platform

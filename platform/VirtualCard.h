@@ -1,0 +1,118 @@
+// The built-in loop-back sound card: its input records what its output
+// plays, passed through a simulated device under test (DeviceModel). One
+// clock thread drives both directions while a device is open, either in real
+// time or, for tests, as fast as the clients keep their buffers queued. Tests
+// also use it to make device operations fail and to hide the devices.
+#pragma once
+
+#include "DeviceModel.h"
+#include "SoundCard.h"
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+// Which call of which operation fails, and with what.
+class FaultPlan {
+  public:
+    // nthCall 1 is the next call; 0 or less clears the operation's fault.
+    void fail(WaveOperation operation, int nthCall, MMRESULT code);
+    // Counts one call: its injected result, or MMSYSERR_NOERROR.
+    MMRESULT take(WaveOperation operation);
+    void clear() { m_faults = {}; }
+
+  private:
+    struct Fault {
+        int callsToGo = 0;
+        MMRESULT code = MMSYSERR_NOERROR;
+    };
+    std::array<Fault, WaveOperationCount> m_faults{};
+};
+
+class VirtualCard : public SoundCard {
+  public:
+    enum class Clock {
+        RealTime, // a period every PeriodFrames / sample rate seconds
+        Fast,     // a period as soon as every running direction has a buffer queued
+    };
+    static constexpr std::size_t PeriodFrames = 256;
+
+    VirtualCard() = default;
+    ~VirtualCard() override;
+    VirtualCard(const VirtualCard&) = delete;
+    VirtualCard& operator=(const VirtualCard&) = delete;
+
+    UINT outputDeviceCount() override;
+    UINT inputDeviceCount() override;
+    MMRESULT openOutput(const WAVEFORMATEX& format, StreamClient& client) override;
+    MMRESULT closeOutput() override;
+    MMRESULT openInput(const WAVEFORMATEX& format, StreamClient& client) override;
+    MMRESULT startInput() override;
+    MMRESULT stopInput() override;
+    MMRESULT closeInput() override;
+    std::string lastFailure() const override;
+    void buffersQueued() override;
+    MMRESULT injectedFault(WaveOperation operation) override;
+
+    // Back to the defaults: the consumer-card model, the real-time clock, one
+    // device each way, no faults, counters at 0. Open devices stay open.
+    void reset();
+
+    // False, and nothing changes, for an invalid model or for another sample
+    // rate while a device is open. The simulation starts afresh (filters at
+    // rest, the noise from its seed) whenever the clock starts and here.
+    bool setModel(const DeviceModel& model);
+    DeviceModel model() const;
+    void setClock(Clock clock);
+    void setDeviceCounts(UINT outputs, UINT inputs);
+
+    // The device layer's nthCall-th call of the operation (1 = the next),
+    // counted from now, returns `code` and does nothing else. Once only.
+    void failOperation(WaveOperation operation, int nthCall, MMRESULT code);
+    // Every close of that direction fails with MMSYSERR_ERROR and leaves the
+    // device open and running, so no close notification comes; until reset().
+    void failClose(WaveDirection direction);
+
+    // Recorded frames that found no queued buffer (real-time clock only: the
+    // fast clock waits for one).
+    std::uint64_t lostInputFrames() const;
+    // Frames the clock has advanced since the last reset().
+    std::uint64_t framesElapsed() const;
+
+  private:
+    MMRESULT checkFormat(const WAVEFORMATEX& format);
+    MMRESULT startClock(); // caller holds both locks
+    void stopClockIfIdle(std::unique_lock<std::mutex>& lock);
+    void runClock();
+    std::size_t fastStep();
+    void runPeriod(std::size_t frames);
+    MMRESULT fail(MMRESULT code, std::string words);
+
+    std::mutex m_openCloseMutex; // so that one clock thread at most exists
+
+    mutable std::mutex m_mutex; // all below; held by the clock thread for a period
+    std::condition_variable m_wake;
+    DeviceModel m_model;
+    std::optional<DeviceSimulator> m_simulator;
+    Clock m_clock = Clock::RealTime;
+    UINT m_outputCount = 1;
+    UINT m_inputCount = 1;
+    std::array<bool, 2> m_closeRefused{};
+    StreamClient* m_output = nullptr;
+    StreamClient* m_input = nullptr;
+    bool m_recording = false;
+    bool m_stopClock = false;
+    std::thread m_clockThread;
+    std::uint64_t m_lostInputFrames = 0;
+    std::uint64_t m_framesElapsed = 0;
+    std::string m_lastFailure;
+    std::array<std::int16_t, PeriodFrames> m_played{};
+    std::array<std::int16_t, PeriodFrames> m_recorded{};
+
+    std::mutex m_faultMutex;
+    FaultPlan m_faults;
+};
