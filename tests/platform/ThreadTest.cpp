@@ -59,7 +59,7 @@ TEST_F(ThreadTest, MessagesPostedRightAfterTheStartArriveInOrder) {
         ASSERT_TRUE(PostThreadMessageA(id, WM_RECORD, i, 0));
     ASSERT_TRUE(PostThreadMessageA(id, WM_USER + 99, 0, 0)); // not in the table: ignored
     ASSERT_TRUE(PostThreadMessageA(id, WM_FINISH, 0, 0));
-    WaitForSingleObject(RecordingThread::finished, INFINITE);
+    WaitForSingleObject(RecordingThread::destroyed, INFINITE);
 
     ASSERT_EQ(RecordingThread::received.size(), 1000u);
     for (WPARAM i = 0; i < 1000; ++i)

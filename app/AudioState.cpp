@@ -1,0 +1,102 @@
+// The shared audio state: its definitions, its allocation and release, and
+// the device error boxes.
+#include "Audio.h"
+
+#include "GlobalMemory.h"
+#include "MessageBox.h"
+
+#include <cstddef>
+#include <string>
+
+int FftSize = 0;
+std::atomic<double> GenPeriod{0.0};
+double FullScale = 0.0;
+int DroppedBlockCount = 0;
+CWinThread* SoundOutThread = nullptr;
+CWinThread* SoundInpThread = nullptr;
+void* AudioBuffers[AudioBufferCount] = {};
+
+// Never destroyed: worker threads may still touch them while the process ends.
+CEvent& StopEvent = *new CEvent(TRUE, TRUE);
+CEvent& DisplayReadyEvent = *new CEvent(FALSE, FALSE);
+CEvent& BlockReadyEvent = *new CEvent(FALSE, FALSE);
+CEvent& InputClosedEvent = *new CEvent(FALSE, FALSE);
+CEvent& OutputClosedEvent = *new CEvent(FALSE, FALSE);
+
+namespace {
+
+std::size_t audioBufferSize(int index) {
+    const auto n = static_cast<std::size_t>(FftSize);
+    switch (index) {
+    case SpectrumBuffer:
+        return n / 2 * sizeof(double);
+    case SampleBlockBuffer:
+        return n * sizeof(double);
+    case OutFormatBuffer:
+    case InFormatBuffer:
+        return sizeof(WAVEFORMATEX);
+    case OutHandleBuffer:
+        return sizeof(HWAVEOUT);
+    case InHandleBuffer:
+        return sizeof(HWAVEIN);
+    default:
+        return index < SpectrumBuffer ? n * sizeof(std::int16_t) : sizeof(WAVEHDR);
+    }
+}
+
+// Release order: capture buffers first, then playback, the analysis arrays,
+// and the small records.
+constexpr int FreeOrder[AudioBufferCount] = {4, 5,  0,  1,  2,  3,  7,  6,  8,
+                                             9, 10, 11, 12, 13, 14, 15, 16, 17};
+
+void showDeviceError(MMRESULT code, MMRESULT (*lookUp)(MMRESULT, char*, UINT), const char* title) {
+    char text[256];
+    const MMRESULT found = lookUp(code, text, sizeof text);
+    if (found == MMSYSERR_BADERRNUM) {
+        MessageBoxA(nullptr, "Unknown Error", title, MB_ICONERROR);
+    } else if (found != MMSYSERR_NOERROR) {
+        // The text itself could not be read: still say which error it was.
+        const std::string fallback = "Unknown Error (code " + std::to_string(code) + ")";
+        MessageBoxA(nullptr, fallback.c_str(), title, MB_ICONERROR);
+    } else {
+        MessageBoxA(nullptr, text, title, MB_ICONERROR);
+    }
+}
+
+} // namespace
+
+int AllocAudioBuffers() {
+    for (void*& buffer : AudioBuffers)
+        buffer = nullptr;
+    for (int index = 0; index < AudioBufferCount; ++index) {
+        AudioBuffers[index] =
+            GlobalLock(GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, audioBufferSize(index)));
+        if (!AudioBuffers[index]) {
+            const std::string text = "Нет памяти для буфера " + std::to_string(index);
+            MessageBoxA(nullptr, text.c_str(), "Orvex error", MB_OK);
+            FreeAudioBuffers();
+            return 0;
+        }
+    }
+    return 1;
+}
+
+void FreeAudioBuffers() {
+    for (const int index : FreeOrder) {
+        void*& buffer = AudioBuffers[index];
+        if (!buffer)
+            continue;
+        HGLOBAL block = GlobalHandle(buffer);
+        GlobalUnlock(block);
+        GlobalFree(block);
+        buffer = nullptr;
+    }
+}
+
+void ShowWaveOutError(MMRESULT code) {
+    showDeviceError(code, waveOutGetErrorTextA, "Multimedia out error");
+}
+
+void ShowWaveInError(MMRESULT code) {
+    showDeviceError(code, waveInGetErrorTextA, "Multimedia in error");
+}

@@ -1,0 +1,108 @@
+// The audio state shared by the application, the capture and playback
+// threads and the main window: format constants, the shared buffers, the five
+// events and the two private messages. Allocated and owned by the
+// application's start-up; see the application object for its life.
+#pragma once
+
+#include "Event.h"
+#include "Thread.h"
+#include "WaveAudio.h"
+
+#include <atomic>
+#include <cstdint>
+
+// Block length N: every buffer size and loop bound derives from it.
+extern int FftSize;
+// Generator period in samples (44100 / frequency). Written by the window,
+// read by the playback thread at every sample, without a lock.
+extern std::atomic<double> GenPeriod;
+// A captured sample s becomes s / FullScale; a generated one is scaled by
+// FullScale - 1.
+extern double FullScale;
+// Blocks the capture thread discarded since its last hand-off. Capture thread
+// only.
+extern int DroppedBlockCount;
+
+extern CWinThread* SoundOutThread;
+extern CWinThread* SoundInpThread;
+
+constexpr double SampleRate = 44100.0;
+
+// The shared blocks, by allocation order. The index is the number shown when
+// an allocation fails.
+enum AudioBufferIndex {
+    PlaybackBuffer1 = 0, // .. 3
+    CaptureBuffer1 = 4,  // .. 5
+    SpectrumBuffer = 6,
+    SampleBlockBuffer = 7,
+    OutFormatBuffer = 8,
+    InFormatBuffer = 9,
+    OutHandleBuffer = 10,
+    InHandleBuffer = 11,
+    PlaybackHeader1 = 12, // .. 15
+    CaptureHeader1 = 16,  // .. 17
+    AudioBufferCount = 18
+};
+constexpr int PlaybackBufferCount = 4;
+constexpr int CaptureBufferCount = 2;
+
+extern void* AudioBuffers[AudioBufferCount];
+
+inline std::int16_t* PlaybackBuffer(int k) {
+    return static_cast<std::int16_t*>(AudioBuffers[PlaybackBuffer1 + k]);
+}
+inline std::int16_t* CaptureBuffer(int k) {
+    return static_cast<std::int16_t*>(AudioBuffers[CaptureBuffer1 + k]);
+}
+// Power in dB of bins 0 .. N/2-1 of the last displayed block.
+inline double* Spectrum() {
+    return static_cast<double*>(AudioBuffers[SpectrumBuffer]);
+}
+// The last handed-off block, normalised to full scale.
+inline double* SampleBlock() {
+    return static_cast<double*>(AudioBuffers[SampleBlockBuffer]);
+}
+inline WAVEFORMATEX* OutFormat() {
+    return static_cast<WAVEFORMATEX*>(AudioBuffers[OutFormatBuffer]);
+}
+inline WAVEFORMATEX* InFormat() {
+    return static_cast<WAVEFORMATEX*>(AudioBuffers[InFormatBuffer]);
+}
+inline HWAVEOUT* OutDevice() {
+    return static_cast<HWAVEOUT*>(AudioBuffers[OutHandleBuffer]);
+}
+inline HWAVEIN* InDevice() {
+    return static_cast<HWAVEIN*>(AudioBuffers[InHandleBuffer]);
+}
+inline WAVEHDR* PlaybackHeader(int k) {
+    return static_cast<WAVEHDR*>(AudioBuffers[PlaybackHeader1 + k]);
+}
+inline WAVEHDR* CaptureHeader(int k) {
+    return static_cast<WAVEHDR*>(AudioBuffers[CaptureHeader1 + k]);
+}
+
+// Returns 1 when all blocks are allocated; 0 after it has shown the failure
+// and released what it had.
+int AllocAudioBuffers();
+// Releases every allocated block; harmless on a partly or fully released set.
+void FreeAudioBuffers();
+
+// Device error boxes with the device layer's own text.
+void ShowWaveOutError(MMRESULT code);
+void ShowWaveInError(MMRESULT code);
+
+// Events. StopEvent: manual, tested by both threads at every returned buffer.
+// DisplayReadyEvent / BlockReadyEvent: the block hand-off (automatic).
+// InputClosedEvent / OutputClosedEvent: set by the threads on close.
+extern CEvent& StopEvent;
+extern CEvent& DisplayReadyEvent;
+extern CEvent& BlockReadyEvent;
+extern CEvent& InputClosedEvent;
+extern CEvent& OutputClosedEvent;
+
+// Posted by the capture thread to the main window: wParam = blocks dropped
+// since the previous one, lParam = 0.
+constexpr UINT WM_BLOCK_READY = WM_USER + 5;
+// Posted by the window to the playback thread: wParam = tone amplitude times
+// 65536 (65536 full scale, 6554 -20 dB, 0 silence).
+constexpr UINT WM_SET_LEVEL = WM_USER + 6;

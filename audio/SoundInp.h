@@ -1,0 +1,25 @@
+// The capture thread: keeps the two capture buffers queued with the input
+// device and hands each full block to the main window as SampleBlock, or
+// drops and counts it while the window is still busy with the previous one.
+#pragma once
+
+#include "Thread.h"
+
+#include <cstdint>
+
+class CSoundInp : public CWinThread {
+  public:
+    static const CRuntimeClass runtimeClass;
+
+    BOOL InitInstance() override { return TRUE; }
+    int ExitInstance() override { return CWinThread::ExitInstance(); }
+    ThreadMessageMap GetMessageMap() const override;
+
+    // Message handlers (thread messages and device notifications).
+    void OnWimOpen(WPARAM device, LPARAM);
+    void OnWimData(WPARAM device, LPARAM header);
+    void OnWimClose(WPARAM device, LPARAM);
+};
+
+// SampleBlock[i] = samples[i] / FullScale for `count` samples.
+void ConvertBlock(const std::int16_t* samples, double* block, int count);

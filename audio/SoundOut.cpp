@@ -1,0 +1,119 @@
+#include "SoundOut.h"
+
+#include "Audio.h"
+#include "Process.h"
+
+#include <algorithm>
+#include <cmath>
+
+const CRuntimeClass CSoundOut::runtimeClass = MakeRuntimeClass<CSoundOut>("CSoundOut");
+
+double GenPhase = 0.0;
+const double TwoPi = 2 * 3.1415926535;
+
+namespace {
+
+HWAVEOUT deviceOf(WPARAM wParam) {
+    return reinterpret_cast<HWAVEOUT>(wParam);
+}
+
+void armHeader(WAVEHDR* header) {
+    header->dwFlags = 0;
+    header->dwLoops = 0;
+    header->dwUser = 0;
+}
+
+// A device call that fails once shutdown has begun failed because the device
+// is being reset or is already closed: that is the stop, not an error.
+bool stopping() {
+    return WaitForSingleObject(StopEvent, 0) != WAIT_TIMEOUT;
+}
+
+// Prepares and writes a filled buffer; failures end the process as the
+// playback thread's error table prescribes. False when stopping.
+bool queue(HWAVEOUT device, WAVEHDR* header) {
+    MMRESULT result = waveOutPrepareHeader(device, header, sizeof(WAVEHDR));
+    if (result != MMSYSERR_NOERROR) {
+        if (stopping())
+            return false;
+        ShowWaveOutError(result);
+        platform::ExitProcessNow(0);
+    }
+    result = waveOutWrite(device, header, sizeof(WAVEHDR));
+    if (result != MMSYSERR_NOERROR) {
+        if (stopping())
+            return false;
+        ShowWaveOutError(result);
+        waveOutUnprepareHeader(device, header, sizeof(WAVEHDR));
+        platform::ExitProcessNow(1);
+    }
+    return true;
+}
+
+} // namespace
+
+BOOL CSoundOut::InitInstance() {
+    m_amplitude = 1.0;
+    return TRUE;
+}
+
+ThreadMessageMap CSoundOut::GetMessageMap() const {
+    static const ThreadMessageEntry entries[] = {
+        OnThreadMessage(MM_WOM_OPEN, &CSoundOut::OnWomOpen),
+        OnThreadMessage(MM_WOM_DONE, &CSoundOut::OnWomDone),
+        OnThreadMessage(MM_WOM_CLOSE, &CSoundOut::OnWomClose),
+        OnThreadMessage(WM_SET_LEVEL, &CSoundOut::OnSetLevel),
+    };
+    return entries;
+}
+
+void CSoundOut::FillToneBuffer(std::int16_t* buffer) {
+    // FftSize and GenPeriod are read afresh at every sample: a new frequency
+    // takes effect from the next sample, with no phase jump.
+    for (int i = 0; i < FftSize; ++i) {
+        GenPhase = GenPhase + TwoPi / GenPeriod.load(std::memory_order_relaxed);
+        GenPhase = std::fmod(GenPhase, TwoPi);
+        buffer[i] = static_cast<std::int16_t>(std::sin(GenPhase) * (FullScale - 1) * m_amplitude);
+    }
+}
+
+void CSoundOut::OnWomOpen(WPARAM wParam, LPARAM) {
+    const HWAVEOUT device = deviceOf(wParam);
+    for (int k = 0; k < PlaybackBufferCount; ++k) {
+        FillToneBuffer(PlaybackBuffer(k));
+        WAVEHDR* header = PlaybackHeader(k);
+        header->lpData = reinterpret_cast<char*>(PlaybackBuffer(k));
+        header->dwBufferLength = static_cast<DWORD>(FftSize) * sizeof(std::int16_t);
+        armHeader(header);
+        if (!queue(device, header))
+            return;
+    }
+}
+
+void CSoundOut::OnWomDone(WPARAM wParam, LPARAM lParam) {
+    if (stopping())
+        return; // the buffer stays with the device layer
+    const HWAVEOUT device = deviceOf(wParam);
+    auto* header = reinterpret_cast<WAVEHDR*>(lParam);
+
+    const MMRESULT result = waveOutUnprepareHeader(device, header, sizeof(WAVEHDR));
+    if (result != MMSYSERR_NOERROR) {
+        if (stopping())
+            return;
+        ShowWaveOutError(result);
+        platform::ExitProcessNow(0);
+    }
+    FillToneBuffer(reinterpret_cast<std::int16_t*>(header->lpData));
+    armHeader(header);
+    queue(device, header);
+}
+
+void CSoundOut::OnWomClose(WPARAM, LPARAM) {
+    OutputClosedEvent.SetEvent();
+    AfxEndThread(0, TRUE);
+}
+
+void CSoundOut::OnSetLevel(WPARAM wParam, LPARAM) {
+    // Above 65536 the samples would leave the 16-bit range: hold at full scale.
+    m_amplitude = std::min(static_cast<std::uint32_t>(wParam) / 65536.0, 1.0);
+}

@@ -1,0 +1,192 @@
+// The whole program on the virtual sound card: start-up, the block hand-off
+// to the window, the tone, and every way the process ends.
+#include "AppRunner.h"
+
+#include "Audio.h"
+#include "AudioBackend.h"
+#include "GlobalMemory.h"
+#include "Thread.h"
+#include "VirtualCard.h"
+#include "WaveDevice.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using testing::HasSubstr;
+using testing::Not;
+
+namespace {
+
+class MeterAppTest : public testing::Test {
+  protected:
+    void SetUp() override { UseVirtualCard(DeviceModel::IdealWire(), VirtualCard::Clock::Fast); }
+};
+
+// Each ends the process; the statement runs in a child.
+struct FailurePath {
+    const char* name;
+    std::function<void()> arrange;
+    int status;
+    const char* box; // "title: text" written for the box, or "" for none
+};
+
+std::ostream& operator<<(std::ostream& out, const FailurePath& path) {
+    return out << path.name;
+}
+
+void failOn(WaveOperation operation, int nthCall) {
+    platform::TheVirtualCard().failOperation(operation, nthCall, MMSYSERR_NOMEM);
+}
+
+const char* const NoMemory = "There is not enough memory for the sound device";
+
+class FailurePathTest : public MeterAppTest, public testing::WithParamInterface<FailurePath> {};
+
+TEST_P(FailurePathTest, ShowsItsBoxAndEndsWithItsStatus) {
+    const FailurePath& path = GetParam();
+    path.arrange();
+    const auto stderrMatches = std::string(path.box).empty()
+                                   ? testing::Matcher<const std::string&>(Not(HasSubstr("error:")))
+                                   : testing::Matcher<const std::string&>(HasSubstr(path.box));
+    EXPECT_EXIT(RunProgram(20), testing::ExitedWithCode(path.status), stderrMatches);
+}
+
+const std::string outBox = std::string("Multimedia out error: ") + NoMemory;
+const std::string inBox = std::string("Multimedia in error: ") + NoMemory;
+
+INSTANTIATE_TEST_SUITE_P(
+    StartUp, FailurePathTest,
+    testing::Values(FailurePath{"AllocationOfSampleBlock", [] { platform::FailGlobalAlloc(8); }, 1,
+                                "Orvex error: Нет памяти для буфера 7"},
+                    FailurePath{"NoDevicesAtAll",
+                                [] { platform::TheVirtualCard().setDeviceCounts(0, 0); }, 0,
+                                "Orvex error: Нет устройств для вывода звука\n"},
+                    FailurePath{"NoInputDevice",
+                                [] { platform::TheVirtualCard().setDeviceCounts(1, 0); }, 0,
+                                "Orvex error: Нет устройств для ввода звука"},
+                    FailurePath{"CaptureThreadDoesNotStart", [] { platform::FailThreadStart(2); },
+                                1, "Orvex error: Cannot start the audio threads."},
+                    FailurePath{"OutputDoesNotOpen", [] { failOn(WaveOperation::OutOpen, 1); }, 1,
+                                outBox.c_str()},
+                    FailurePath{"InputDoesNotOpen", [] { failOn(WaveOperation::InOpen, 1); }, 1,
+                                inBox.c_str()}),
+    [](const auto& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+    CaptureThread, FailurePathTest,
+    testing::Values(
+        FailurePath{"OpenPrepareHeader1", [] { failOn(WaveOperation::InPrepare, 1); }, 1,
+                    inBox.c_str()},
+        FailurePath{"OpenAddHeader1", [] { failOn(WaveOperation::InAddBuffer, 1); }, 1, ""},
+        FailurePath{"OpenStart", [] { failOn(WaveOperation::InStart, 1); }, 1, ""},
+        FailurePath{"OpenPrepareHeader2", [] { failOn(WaveOperation::InPrepare, 2); }, 1,
+                    inBox.c_str()},
+        FailurePath{"OpenAddHeader2", [] { failOn(WaveOperation::InAddBuffer, 2); }, 1, ""},
+        FailurePath{"DataUnprepare", [] { failOn(WaveOperation::InUnprepare, 1); }, 1,
+                    inBox.c_str()},
+        FailurePath{"DataPrepareAgain", [] { failOn(WaveOperation::InPrepare, 3); }, 0,
+                    inBox.c_str()},
+        FailurePath{"DataAddAgain", [] { failOn(WaveOperation::InAddBuffer, 3); }, 1,
+                    inBox.c_str()}),
+    [](const auto& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+    PlaybackThread, FailurePathTest,
+    testing::Values(
+        FailurePath{"OpenPrepare", [] { failOn(WaveOperation::OutPrepare, 1); }, 0, outBox.c_str()},
+        FailurePath{"OpenWrite", [] { failOn(WaveOperation::OutWrite, 3); }, 1, outBox.c_str()},
+        FailurePath{"DoneUnprepare", [] { failOn(WaveOperation::OutUnprepare, 1); }, 0,
+                    outBox.c_str()},
+        FailurePath{"DonePrepareAgain", [] { failOn(WaveOperation::OutPrepare, 5); }, 0,
+                    outBox.c_str()},
+        FailurePath{"DoneWriteAgain", [] { failOn(WaveOperation::OutWrite, 5); }, 1,
+                    outBox.c_str()}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(MeterAppTest, UnknownErrorCodeIsShownAsUnknownError) {
+    platform::TheVirtualCard().failOperation(WaveOperation::OutOpen, 1, 4711);
+    EXPECT_EXIT(RunProgram(1), testing::ExitedWithCode(1),
+                HasSubstr("Multimedia out error: Unknown Error\n"));
+}
+
+TEST_F(MeterAppTest, DialogEndShutsDownInOrderAndReleasesEverything) {
+    const int blocksBefore = platform::LiveGlobalBlocks();
+    const RunResult run = RunProgram(5);
+    EXPECT_EQ(run.blocks.size(), 5u);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_EQ(platform::LiveGlobalBlocks(), blocksBefore);
+    for (void* buffer : AudioBuffers)
+        EXPECT_EQ(buffer, nullptr);
+    // Both threads have ended: their identities take no more messages.
+    EXPECT_FALSE(PostThreadMessageA(run.outputThreadId, WM_SET_LEVEL, 0, 0));
+    EXPECT_FALSE(PostThreadMessageA(run.inputThreadId, WM_SET_LEVEL, 0, 0));
+}
+
+TEST_F(MeterAppTest, ShutdownDoesNotHangWhenACloseFails) {
+    const auto started = std::chrono::steady_clock::now();
+    platform::TheVirtualCard().failClose(WaveDirection::Input);
+    EXPECT_EXIT(RunProgram(3), testing::ExitedWithCode(0),
+                HasSubstr("Multimedia in error: The sound device failed"));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+}
+
+TEST_F(MeterAppTest, ShutdownEndsPromptlyWhenTheOutputCloseFails) {
+    platform::TheVirtualCard().failClose(WaveDirection::Output);
+    EXPECT_EXIT(RunProgram(3), testing::ExitedWithCode(0),
+                HasSubstr("Multimedia out error: The sound device failed"));
+}
+
+} // namespace
+
+namespace {
+
+class HandOffTest : public testing::Test {};
+
+TEST_F(HandOffTest, EveryBlockCarriesTheFullScaleToneAtTheBlockRate) {
+    UseVirtualCard(DeviceModel::IdealWire(), VirtualCard::Clock::RealTime);
+    const RunResult run = RunProgram(12);
+    ASSERT_EQ(run.blocks.size(), 12u);
+    for (const ShownBlock& block : run.blocks) {
+        EXPECT_EQ(block.dropped, 0u);
+        EXPECT_NEAR(block.rmsDb, FullScaleSineDb, 0.1);
+        EXPECT_NEAR(block.frequency, 44100 / 32.5, 0.05);
+    }
+    const double seconds =
+        std::chrono::duration<double>(run.blocks.back().arrived - run.blocks.front().arrived)
+            .count();
+    EXPECT_NEAR(11 / seconds, 44100.0 / 8192, 0.5) << "blocks a second";
+}
+
+TEST_F(HandOffTest, BlocksArrivingWhileTheWindowIsBusyAreCountedAndReported) {
+    UseVirtualCard(DeviceModel::IdealWire(), VirtualCard::Clock::RealTime);
+    std::vector<double> kept;
+    bool untouched = true;
+    const RunResult run = RunProgram(3, [&](const ShownBlock&) {
+        static int shown = 0;
+        if (++shown != 1)
+            return;
+        kept.assign(SampleBlock(), SampleBlock() + FftSize);
+        // About three blocks' time: they arrive while this one is on screen.
+        std::this_thread::sleep_for(std::chrono::milliseconds(650));
+        untouched = std::equal(kept.begin(), kept.end(), SampleBlock());
+    });
+    ASSERT_EQ(run.blocks.size(), 3u);
+    EXPECT_EQ(run.blocks[0].dropped, 0u);
+    EXPECT_GE(run.blocks[1].dropped, 2u);
+    EXPECT_LE(run.blocks[1].dropped, 4u);
+    EXPECT_EQ(run.blocks[2].dropped, 0u) << "the count starts again";
+    EXPECT_TRUE(untouched) << "dropped blocks are not converted";
+}
+
+TEST_F(HandOffTest, DefaultCardBringsTheToneBackThroughItsModel) {
+    UseVirtualCard(DeviceModel::ConsumerCard(), VirtualCard::Clock::Fast);
+    const RunResult run = RunProgram(6);
+    const double expected = FullScaleSineDb + DeviceModel::ConsumerCard().ResponseDb(44100 / 32.5);
+    for (std::size_t i = 1; i < run.blocks.size(); ++i)
+        EXPECT_NEAR(run.blocks[i].rmsDb, expected, 0.1);
+}
+
+} // namespace

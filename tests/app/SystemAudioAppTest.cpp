@@ -1,0 +1,31 @@
+// The whole program through a real sound server: the system backend's
+// default devices reach the PulseAudio null sink that .ci/pulse-start loops
+// back.
+#include "AppRunner.h"
+#include "AudioBackend.h"
+#include "SoundServer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(SystemAudioTest, WindowGetsTheToneAtFullScaleFromTheRealLoopBack) {
+    if (!soundServerReachable())
+        GTEST_SKIP() << NoSoundServer;
+    SoundServerTurn turn;
+    platform::SelectAudioBackend(platform::AudioBackend::System);
+    const RunResult run = RunProgram(16);
+    ASSERT_EQ(run.blocks.size(), 16u);
+    EXPECT_TRUE(run.boxes.empty());
+    // The first second settles the server's buffers.
+    for (std::size_t i = 6; i < run.blocks.size(); ++i) {
+        EXPECT_EQ(run.blocks[i].dropped, 0u) << "block " << i;
+        EXPECT_NEAR(run.blocks[i].rmsDb, FullScaleSineDb, 0.1) << "block " << i;
+        EXPECT_NEAR(run.blocks[i].frequency, 44100 / 32.5, 0.05) << "block " << i;
+    }
+    const double seconds =
+        std::chrono::duration<double>(run.blocks.back().arrived - run.blocks[6].arrived).count();
+    EXPECT_NEAR(9 / seconds, 44100.0 / 8192, 0.5) << "blocks a second";
+}
+
+} // namespace
