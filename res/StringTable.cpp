@@ -1,0 +1,12 @@
+#include "StringTable.h"
+
+#include "Resource.h"
+
+const char* LoadResourceString(int id) {
+    switch (id) {
+    case IDS_ABOUTBOX:
+        return "&About Tembrix...";
+    default:
+        return "";
+    }
+}

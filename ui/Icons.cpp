@@ -1,0 +1,15 @@
+#include "Icons.h"
+
+#include "Icon.h"
+#include "Resource.h"
+
+#include <QPixmap>
+
+QIcon LoadIcon(int resourceId) {
+    QIcon icon;
+    if (resourceId == IDR_MAINFRAME) {
+        icon.addPixmap(QPixmap(MainIcon32));
+        icon.addPixmap(QPixmap(MainIcon16));
+    }
+    return icon;
+}

@@ -1,0 +1,406 @@
+#include "MainDlg.h"
+
+#include "AboutDlg.h"
+#include "Audio.h"
+#include "DataExchange.h"
+#include "DialogTemplate.h"
+#include "Icons.h"
+#include "MenuTemplate.h"
+#include "MessageBox.h"
+#include "NumberFormat.h"
+#include "PlotView.h"
+#include "Resource.h"
+#include "StringTable.h"
+
+#include <QAbstractButton>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPaintEvent>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <string>
+
+namespace {
+
+CMainDlg::BlockObserver blockObserver;
+
+constexpr const char* QuasiChebishevCaption = "Sound card Tembrix®, used quasi-Chebishev window.";
+constexpr const char* RectangleCaption = "Sound card Tembrix®, used rectangle window.";
+
+// Level commands to the playback thread: the tone's amplitude in 1/65536.
+constexpr WPARAM Level0dB = 65536;
+constexpr WPARAM LevelMinus20dB = 6554;
+constexpr WPARAM LevelOff = 0;
+
+// The oscilloscope offset in percent of the view width.
+constexpr int OffsetMax = 100;
+constexpr int OffsetLineStep = 1;
+constexpr int OffsetPageStep = 5;
+
+struct CommandEntry {
+    int id;
+    void (CMainDlg::*handler)();
+};
+
+// The buttons' clicks, in the order of the message map.
+const CommandEntry ClickMap[] = {
+    {IDC_LEVEL_0DB, &CMainDlg::OnLevel0dB},
+    {IDC_LEVEL_20DB, &CMainDlg::OnLevelMinus20dB},
+    {IDC_LEVEL_OFF, &CMainDlg::OnLevelOff},
+    {IDC_MEMORY, &CMainDlg::OnOptionClicked},
+    {IDC_AFC, &CMainDlg::OnAFC},
+    {IDC_REMOVE_DC, &CMainDlg::OnOptionClicked},
+};
+
+// The menu commands.
+const CommandEntry CommandMap[] = {
+    {ID_SPECTRUM_RECTANGLE, &CMainDlg::OnSpectrumRectangle},
+    {ID_SPECTRUM_QUASICHEBISHEV, &CMainDlg::OnSpectrumQuasiChebishev},
+};
+
+// b counted from 1 until 2^b is the block length. A length that is no such
+// power within the engine's reach gives 0, an order the engine never
+// transforms, rather than a count that never ends.
+int FftOrder(int blockLength) {
+    for (int b = 1; b <= CFFT::MaxOrder; ++b) {
+        if ((1 << b) == blockLength)
+            return b;
+    }
+    return 0;
+}
+
+// The notification a scroll bar sends for what the user did to it.
+UINT ScrollCode(int action) {
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub:
+        return SB_LINELEFT;
+    case QAbstractSlider::SliderSingleStepAdd:
+        return SB_LINERIGHT;
+    case QAbstractSlider::SliderPageStepSub:
+        return SB_PAGELEFT;
+    case QAbstractSlider::SliderPageStepAdd:
+        return SB_PAGERIGHT;
+    case QAbstractSlider::SliderToMinimum:
+        return SB_LEFT;
+    case QAbstractSlider::SliderToMaximum:
+        return SB_RIGHT;
+    case QAbstractSlider::SliderMove:
+        return SB_THUMBTRACK;
+    default:
+        return SB_ENDSCROLL;
+    }
+}
+
+void CheckMenuItem(QMenu& menu, int command, bool checked) {
+    for (QAction* action : menu.actions()) {
+        if (action->data().toInt() == command)
+            action->setChecked(checked);
+    }
+}
+
+} // namespace
+
+CMainDlg::CMainDlg(QWidget* parent)
+    : QDialog(parent, DialogFrameFlags), m_Frequency(SampleRate / GenPeriod.load()),
+      m_hIcon(LoadIcon(IDR_MAINFRAME)), m_controls(*this, MainDialogTemplate),
+      m_systemMenu(new QMenu(this)) {
+    QAction* close = m_systemMenu->addAction(QStringLiteral("&Close"));
+    connect(close, &QAction::triggered, this, [this] { OnSysCommand(SC_CLOSE, 0); });
+    ConnectControls();
+    // Created and initialised here, so the dialog can be driven before it runs.
+    OnInitDialog();
+}
+
+int CMainDlg::DoModal() {
+    return exec();
+}
+
+void CMainDlg::SetBlockObserver(BlockObserver observer) {
+    blockObserver = std::move(observer);
+}
+
+void CMainDlg::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_BLOCK_READY)
+        OnBlockReady(wParam, lParam);
+}
+
+void CMainDlg::OnBlockReady(WPARAM droppedBlocks, LPARAM) {
+    if (WaitForSingleObject(BlockReadyEvent, 0) != WAIT_OBJECT_0)
+        return;
+    if (blockObserver)
+        blockObserver(droppedBlocks);
+    DisplayReadyEvent.SetEvent();
+}
+
+BOOL CMainDlg::UpdateData(BOOL saveAndValidate) {
+    CDataExchange exchange(m_controls, saveAndValidate);
+    DoDataExchange(&exchange);
+    return exchange.failed() ? FALSE : TRUE;
+}
+
+void CMainDlg::DoDataExchange(CDataExchange* pDX) {
+    DDX_Text(pDX, IDC_FREQUENCY, m_Frequency);
+    DDX_Check(pDX, IDC_MEMORY, m_Memory);
+    DDX_Check(pDX, IDC_AFC, m_AFC);
+    DDX_Radio(pDX, IDC_LEVEL_0DB, m_Level);
+    DDX_Check(pDX, IDC_REMOVE_DC, m_RemoveDC);
+}
+
+BOOL CMainDlg::OnInitDialog() {
+    UpdateData(FALSE);
+    SetWindowText(QuasiChebishevCaption);
+    AppendAboutItem();
+    setWindowIcon(m_hIcon);
+
+    m_PenHGrid.CreatePen(PS_SOLID, 1, RGB(128, 0, 0));
+    m_PenVGrid.CreatePen(PS_SOLID, 1, RGB(196, 0, 0));
+    m_PenHMark.CreatePen(PS_SOLID, 1, RGB(173, 21, 181));
+    m_PenVMark.CreatePen(PS_SOLID, 1, RGB(228, 87, 236));
+    m_ScopeColor = RGB(0, 255, 0);
+    m_PenCurve.CreatePen(PS_SOLID, 1, RGB(0, 255, 0));
+
+    auto* offset = static_cast<QScrollBar*>(GetDlgItem(IDC_OFFSET));
+    offset->setRange(0, OffsetMax);
+    offset->setSingleStep(OffsetLineStep);
+    offset->setPageStep(OffsetPageStep);
+
+    m_FFT.InitWindow(FftOrder(FftSize), CFFT::QuasiChebyshev);
+    return TRUE;
+}
+
+void CMainDlg::ConnectControls() {
+    for (const CommandEntry& entry : ClickMap) {
+        auto* button = static_cast<QAbstractButton*>(GetDlgItem(entry.id));
+        connect(button, &QAbstractButton::clicked, this,
+                [this, handler = entry.handler] { (this->*handler)(); });
+    }
+    auto* offset = static_cast<QScrollBar*>(GetDlgItem(IDC_OFFSET));
+    // Sent before the bar takes a position of its own: the handler sets it.
+    connect(offset, &QAbstractSlider::actionTriggered, this, [this, offset](int action) {
+        OnHScroll(ScrollCode(action), static_cast<UINT>(offset->sliderPosition()), offset);
+    });
+    m_controls.icon()->installEventFilter(this);
+}
+
+// The platform's window menu cannot be extended here: the dialog's icon and
+// F1 offer the about box instead.
+void CMainDlg::AppendAboutItem() {
+    const QString about = QString::fromUtf8(LoadResourceString(IDS_ABOUTBOX));
+    if (about.isEmpty())
+        return;
+    m_systemMenu->addSeparator();
+    QAction* item = m_systemMenu->addAction(about);
+    item->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(item, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
+    addAction(item);
+}
+
+void CMainDlg::OnSysCommand(UINT nID, LPARAM) {
+    const UINT command = nID & 0xFFF0;
+    if (command == IDM_ABOUTBOX) {
+        CAboutDlg about(this);
+        about.DoModal();
+    } else if (command == SC_CLOSE) {
+        close();
+    }
+}
+
+void CMainDlg::OnPaint() {
+    PlotView* spectrum = SpectrumView();
+    spectrum->Erase();
+    DrawSpectrumGrid(spectrum->dc(), spectrum->viewRect());
+    spectrum->update();
+
+    PlotView* scope = ScopeView();
+    scope->Erase();
+    DrawScopeGrid(scope->dc(), scope->viewRect());
+    scope->update();
+}
+
+void CMainDlg::paintEvent(QPaintEvent* event) {
+    // Only a repaint of the whole window is an expose. A control that changes
+    // its text repaints the dialog behind it as well, and must not wipe the
+    // views.
+    if (event->rect() == rect())
+        OnPaint();
+}
+
+void CMainDlg::OnSpectrumRectangle() {
+    SetWindowText(RectangleCaption);
+    m_FFT.InitWindow(m_FFT.Order(), CFFT::Rectangle);
+}
+
+void CMainDlg::OnSpectrumQuasiChebishev() {
+    SetWindowText(QuasiChebishevCaption);
+    m_FFT.InitWindow(m_FFT.Order(), CFFT::QuasiChebyshev);
+}
+
+void CMainDlg::OnCommand(int id) {
+    for (const CommandEntry& entry : CommandMap) {
+        if (entry.id == id)
+            (this->*entry.handler)();
+    }
+}
+
+std::unique_ptr<QMenu> CMainDlg::CreateSpectrumMenu() {
+    const PopupTemplate& popup = SpectrumMenuTemplate.popups.front();
+    auto menu = std::make_unique<QMenu>(QString::fromUtf8(popup.caption));
+    for (const MenuItemTemplate& item : popup.items) {
+        QAction* action = menu->addAction(QString::fromUtf8(item.caption));
+        action->setCheckable(true);
+        action->setData(item.command);
+        connect(action, &QAction::triggered, this,
+                [this, command = item.command] { OnCommand(command); });
+    }
+    CheckMenuItem(*menu, ID_SPECTRUM_RECTANGLE, m_FFT.WindowType() == CFFT::Rectangle);
+    CheckMenuItem(*menu, ID_SPECTRUM_QUASICHEBISHEV, m_FFT.WindowType() == CFFT::QuasiChebyshev);
+    return menu;
+}
+
+void CMainDlg::OnContextMenu(const QPoint& point) {
+    const QWidget* spectrum = GetDlgItem(IDC_SPECTRUM);
+    const QRect spectrumOnScreen(spectrum->mapToGlobal(QPoint(0, 0)), spectrum->size());
+    if (!spectrumOnScreen.contains(point))
+        return;
+    std::unique_ptr<QMenu> menu = CreateSpectrumMenu();
+    menu->exec(point);
+}
+
+void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
+    OnContextMenu(event->reason() == QContextMenuEvent::Keyboard ? QPoint(-1, -1)
+                                                                 : event->globalPos());
+}
+
+bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
+    QLabel* icon = m_controls.icon();
+    if (watched == icon && event->type() == QEvent::MouseButtonPress) {
+        m_systemMenu->popup(icon->mapToGlobal(QPoint(0, icon->height())));
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CMainDlg::PostLevel(WPARAM level) {
+    if (SoundOutThread)
+        SoundOutThread->PostThreadMessage(WM_SET_LEVEL, level, 0);
+}
+
+void CMainDlg::OnLevel0dB() {
+    PostLevel(Level0dB);
+    UpdateData(TRUE);
+}
+
+void CMainDlg::OnLevelMinus20dB() {
+    PostLevel(LevelMinus20dB);
+    UpdateData(TRUE);
+}
+
+void CMainDlg::OnLevelOff() {
+    PostLevel(LevelOff);
+    UpdateData(TRUE);
+}
+
+void CMainDlg::OnOptionClicked() {
+    UpdateData(TRUE);
+}
+
+// The sweep itself comes with the display cycle; until then the button only
+// keeps its flag.
+void CMainDlg::OnAFC() {
+    UpdateData(TRUE);
+}
+
+void CMainDlg::OnHScroll(UINT nSBCode, UINT nPos, QScrollBar* pScrollBar) {
+    int position = pScrollBar->value();
+    switch (nSBCode) {
+    case SB_LINELEFT:
+        position -= OffsetLineStep;
+        break;
+    case SB_LINERIGHT:
+        position += OffsetLineStep;
+        break;
+    case SB_PAGELEFT:
+        position -= OffsetPageStep;
+        break;
+    case SB_PAGERIGHT:
+        position += OffsetPageStep;
+        break;
+    case SB_THUMBPOSITION:
+    case SB_THUMBTRACK:
+        position = static_cast<int>(nPos);
+        break;
+    case SB_LEFT:
+        position = 0;
+        break;
+    case SB_RIGHT:
+        position = OffsetMax;
+        break;
+    default:
+        break;
+    }
+    pScrollBar->setValue(std::clamp(position, pScrollBar->minimum(), pScrollBar->maximum()));
+}
+
+void CMainDlg::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        OnOK();
+        return;
+    }
+    QDialog::keyPressEvent(event); // Esc ends the dialog
+}
+
+void CMainDlg::OnOK() {
+    // Disabled while a sweep runs.
+    if (!GetDlgItem(IDC_FREQUENCY)->isEnabled())
+        return;
+    const double old = m_Frequency;
+    UpdateData(TRUE); // after a text that is not a number, m_Frequency keeps its value
+    const double low = 2 * SampleRate / FftSize;
+    const double high = SampleRate * 0.5 - 5;
+    if (m_Frequency > high || m_Frequency < low) {
+        const std::string text =
+            "Frequency must be in range " + Gcvt(low, 3) + "  ...  " + Gcvt(high, 7) + "!";
+        MessageBoxA(nullptr, text.c_str(), "Input error.", MB_ICONERROR);
+        m_Frequency = old;
+    }
+    GenPeriod = SampleRate / m_Frequency;
+    UpdateData(FALSE);
+}
+
+PlotView* CMainDlg::SpectrumView() const {
+    return static_cast<PlotView*>(GetDlgItem(IDC_SPECTRUM));
+}
+
+PlotView* CMainDlg::ScopeView() const {
+    return static_cast<PlotView*>(GetDlgItem(IDC_SCOPE));
+}
+
+PlotPens CMainDlg::Pens() {
+    return {&m_PenCurve, &m_PenVMark, &m_PenHMark, &m_PenVGrid, &m_PenHGrid, m_ScopeColor};
+}
+
+void CMainDlg::DrawSpectrumGrid(CDC* pDC, const CRect& rect) {
+    ::DrawSpectrumGrid(pDC, rect, Pens());
+}
+
+void CMainDlg::DrawSpectrumCurve(CDC* pDC, const CRect& rect) {
+    ::DrawSpectrumCurve(pDC, rect, Pens(), Spectrum(), FftSize);
+}
+
+void CMainDlg::DrawScopeGrid(CDC* pDC, const CRect& rect) {
+    ::DrawScopeGrid(pDC, rect, Pens());
+}
+
+void CMainDlg::DrawScopeTrace(CDC* pDC, const CRect& rect, int droppedBlocks) {
+    const auto* offset = static_cast<QScrollBar*>(GetDlgItem(IDC_OFFSET));
+    const ScopeSettings settings{GenPeriod.load(), m_Level, offset->value()};
+    ::DrawScopeTrace(pDC, rect, Pens(), SampleBlock(), FftSize, settings, droppedBlocks);
+}
+
+void CMainDlg::SetWindowText(const char* text) {
+    setWindowTitle(QString::fromUtf8(text));
+}

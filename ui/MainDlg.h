@@ -1,0 +1,127 @@
+// The main dialog: the instrument's only window. It holds the user's settings
+// (tone frequency and level, Memory, AFC, DC-offset removal), the spectrum
+// engine, the stored frequency-response trace, the drawing pens and the
+// icon; it receives each handed-off block from the capture thread and
+// releases the thread for the next one.
+#pragma once
+
+#include "DialogControls.h"
+#include "FFT.h"
+#include "MainWindowPort.h"
+#include "PlotGeometry.h"
+#include "Trace.h"
+
+#include <QDialog>
+#include <QIcon>
+
+#include <functional>
+#include <memory>
+
+class CDataExchange;
+class PlotView;
+class QMenu;
+class QScrollBar;
+
+// Scroll-bar notification codes (WM_HSCROLL).
+constexpr UINT SB_LINELEFT = 0;
+constexpr UINT SB_LINERIGHT = 1;
+constexpr UINT SB_PAGELEFT = 2;
+constexpr UINT SB_PAGERIGHT = 3;
+constexpr UINT SB_THUMBPOSITION = 4;
+constexpr UINT SB_THUMBTRACK = 5;
+constexpr UINT SB_LEFT = 6;
+constexpr UINT SB_RIGHT = 7;
+constexpr UINT SB_ENDSCROLL = 8;
+
+// System command that closes a window.
+constexpr UINT SC_CLOSE = 0xF060;
+
+class CMainDlg : public QDialog, public WindowMessageTarget {
+  public:
+    explicit CMainDlg(QWidget* parent = nullptr);
+
+    // Runs the dialog modally until Esc, the close box or reject().
+    int DoModal();
+
+    void OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // Called with each displayed block (SampleBlock holds it) and the number of
+    // blocks dropped before it. For tests and measurements.
+    using BlockObserver = std::function<void(WPARAM droppedBlocks)>;
+    static void SetBlockObserver(BlockObserver observer);
+
+    // The control with that id, null when there is none.
+    QWidget* GetDlgItem(int id) const { return m_controls.item(id); }
+    // TRUE: controls to members; FALSE: members to controls. Returns FALSE when
+    // a field's text was not a number.
+    BOOL UpdateData(BOOL saveAndValidate = TRUE);
+
+    // The two views, drawn by the display cycle.
+    PlotView* SpectrumView() const;
+    PlotView* ScopeView() const;
+
+    // The drawing routines with the dialog's pens and settings.
+    void DrawSpectrumGrid(CDC* pDC, const CRect& rect);
+    void DrawSpectrumCurve(CDC* pDC, const CRect& rect);
+    void DrawScopeGrid(CDC* pDC, const CRect& rect);
+    void DrawScopeTrace(CDC* pDC, const CRect& rect, int droppedBlocks);
+
+    // The spectrum view's menu, ticked for the window in use; choosing an
+    // item runs its command. OnContextMenu pops it up.
+    std::unique_ptr<QMenu> CreateSpectrumMenu();
+    // The menu on the dialog's icon (and F1), ending with the about item.
+    QMenu* GetSystemMenu() const { return m_systemMenu; }
+
+    // Handlers, in the order of the dialog's message map.
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnPaint();
+    void OnSpectrumRectangle();
+    void OnSpectrumQuasiChebishev();
+    // point in screen coordinates; (-1, -1) when asked for from the keyboard.
+    void OnContextMenu(const QPoint& point);
+    void OnLevel0dB();
+    void OnLevelMinus20dB();
+    void OnLevelOff();
+    void OnOptionClicked();
+    void OnAFC();
+    void OnHScroll(UINT nSBCode, UINT nPos, QScrollBar* pScrollBar);
+    // Enter: applies the typed frequency to the generator.
+    void OnOK();
+
+    // Dialog data, in declaration order.
+    double m_Frequency;
+    int m_Memory = 0;
+    int m_AFC = 0;
+    int m_Level = 0;
+    int m_RemoveDC = 1;
+    CAFC m_Trace;
+    CFFT m_FFT;
+    CPen m_PenCurve;
+    CPen m_PenVMark;
+    CPen m_PenHMark;
+    CPen m_PenVGrid;
+    CPen m_PenHGrid;
+    COLORREF m_ScopeColor = RGB(0, 0, 0);
+    QIcon m_hIcon;
+
+  protected:
+    void DoDataExchange(CDataExchange* pDX);
+    BOOL OnInitDialog();
+
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void OnBlockReady(WPARAM droppedBlocks, LPARAM);
+    void OnCommand(int id);
+    void SetWindowText(const char* text);
+    void PostLevel(WPARAM level);
+    void ConnectControls();
+    void AppendAboutItem();
+    PlotPens Pens();
+
+    DialogControls m_controls;
+    QMenu* m_systemMenu;
+};
