@@ -44,6 +44,10 @@ std::size_t directionIndex(WaveDirection direction) {
     return direction == WaveDirection::Output ? 0 : 1;
 }
 
+std::string nameOf(WaveDirection direction) {
+    return direction == WaveDirection::Output ? "the output" : "the input";
+}
+
 } // namespace
 
 void FaultPlan::fail(WaveOperation operation, int nthCall, MMRESULT code) {
@@ -78,43 +82,15 @@ UINT VirtualCard::inputDeviceCount() {
 }
 
 MMRESULT VirtualCard::openOutput(const WAVEFORMATEX& format, StreamClient& client) {
-    std::lock_guard openClose(m_openCloseMutex);
-    std::lock_guard lock(m_mutex);
-    if (m_output)
-        return fail(MMSYSERR_ALLOCATED, "the output is already open");
-    if (const MMRESULT result = checkFormat(format))
-        return result;
-    if (const MMRESULT result = startClock())
-        return result;
-    m_output = &client;
-    m_wake.notify_all();
-    return MMSYSERR_NOERROR;
+    return open(WaveDirection::Output, format, client);
 }
 
 MMRESULT VirtualCard::closeOutput() {
-    std::lock_guard openClose(m_openCloseMutex);
-    std::unique_lock lock(m_mutex);
-    if (m_closeRefused[directionIndex(WaveDirection::Output)])
-        return fail(MMSYSERR_ERROR, "the output refuses to close (test fault)");
-    if (!m_output)
-        return fail(MMSYSERR_INVALHANDLE, "the output is not open");
-    m_output = nullptr;
-    stopClockIfIdle(lock);
-    return MMSYSERR_NOERROR;
+    return close(WaveDirection::Output);
 }
 
 MMRESULT VirtualCard::openInput(const WAVEFORMATEX& format, StreamClient& client) {
-    std::lock_guard openClose(m_openCloseMutex);
-    std::lock_guard lock(m_mutex);
-    if (m_input)
-        return fail(MMSYSERR_ALLOCATED, "the input is already open");
-    if (const MMRESULT result = checkFormat(format))
-        return result;
-    if (const MMRESULT result = startClock())
-        return result;
-    m_input = &client;
-    m_recording = false;
-    return MMSYSERR_NOERROR;
+    return open(WaveDirection::Input, format, client);
 }
 
 MMRESULT VirtualCard::startInput() {
@@ -127,25 +103,17 @@ MMRESULT VirtualCard::startInput() {
 }
 
 MMRESULT VirtualCard::stopInput() {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     if (!m_input)
         return fail(MMSYSERR_INVALHANDLE, "the input is not open");
     m_recording = false;
     m_wake.notify_all();
+    awaitPeriodEnd(lock);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT VirtualCard::closeInput() {
-    std::lock_guard openClose(m_openCloseMutex);
-    std::unique_lock lock(m_mutex);
-    if (m_closeRefused[directionIndex(WaveDirection::Input)])
-        return fail(MMSYSERR_ERROR, "the input refuses to close (test fault)");
-    if (!m_input)
-        return fail(MMSYSERR_INVALHANDLE, "the input is not open");
-    m_input = nullptr;
-    m_recording = false;
-    stopClockIfIdle(lock);
-    return MMSYSERR_NOERROR;
+    return close(WaveDirection::Input);
 }
 
 std::string VirtualCard::lastFailure() const {
@@ -171,8 +139,7 @@ void VirtualCard::reset() {
     }
     std::lock_guard lock(m_mutex);
     m_model = DeviceModel::ConsumerCard();
-    if (m_simulator)
-        m_simulator.emplace(m_model);
+    m_modelChanged = true;
     m_clock = Clock::RealTime;
     m_outputCount = 1;
     m_inputCount = 1;
@@ -189,8 +156,7 @@ bool VirtualCard::setModel(const DeviceModel& model) {
     if (!model.valid() || (running && model.sampleRate != m_model.sampleRate))
         return false;
     m_model = model;
-    if (m_simulator)
-        m_simulator.emplace(m_model);
+    m_modelChanged = true;
     return true;
 }
 
@@ -231,6 +197,43 @@ std::uint64_t VirtualCard::framesElapsed() const {
     return m_framesElapsed;
 }
 
+MMRESULT VirtualCard::open(WaveDirection direction, const WAVEFORMATEX& format,
+                           StreamClient& client) {
+    std::lock_guard openClose(m_openCloseMutex);
+    std::lock_guard lock(m_mutex);
+    StreamClient*& opened = clientOf(direction);
+    if (opened)
+        return fail(MMSYSERR_ALLOCATED, nameOf(direction) + " is already open");
+    if (const MMRESULT result = checkFormat(format))
+        return result;
+    if (const MMRESULT result = startClock())
+        return result;
+    opened = &client;
+    m_wake.notify_all();
+    return MMSYSERR_NOERROR;
+}
+
+// Once it returns, the client is called no more.
+MMRESULT VirtualCard::close(WaveDirection direction) {
+    std::lock_guard openClose(m_openCloseMutex);
+    std::unique_lock lock(m_mutex);
+    if (m_closeRefused[directionIndex(direction)])
+        return fail(MMSYSERR_ERROR, nameOf(direction) + " refuses to close (test fault)");
+    StreamClient*& opened = clientOf(direction);
+    if (!opened)
+        return fail(MMSYSERR_INVALHANDLE, nameOf(direction) + " is not open");
+    opened = nullptr;
+    if (direction == WaveDirection::Input)
+        m_recording = false;
+    awaitPeriodEnd(lock);
+    stopClockIfIdle(lock);
+    return MMSYSERR_NOERROR;
+}
+
+StreamClient*& VirtualCard::clientOf(WaveDirection direction) {
+    return direction == WaveDirection::Output ? m_output : m_input;
+}
+
 // Both directions run at the model's rate, so that what is played comes back
 // sample for sample.
 MMRESULT VirtualCard::checkFormat(const WAVEFORMATEX& format) {
@@ -250,6 +253,7 @@ MMRESULT VirtualCard::startClock() {
     if (m_clockThread.joinable())
         return MMSYSERR_NOERROR;
     m_simulator.emplace(m_model);
+    m_modelChanged = false;
     m_stopClock = false;
     try {
         m_clockThread = std::thread([this] { runClock(); });
@@ -277,7 +281,7 @@ void VirtualCard::runClock() {
     while (!m_stopClock) {
         if (m_clock == Clock::Fast) {
             if (const std::size_t frames = fastStep())
-                runPeriod(frames);
+                runPeriod(lock, frames);
             else
                 m_wake.wait(lock);
             pacer.restart();
@@ -288,7 +292,7 @@ void VirtualCard::runClock() {
         });
         if (interrupted)
             continue;
-        runPeriod(PeriodFrames);
+        runPeriod(lock, PeriodFrames);
         pacer.advance(PeriodFrames);
     }
 }
@@ -309,22 +313,49 @@ std::size_t VirtualCard::fastStep() {
     return running ? frames : 0;
 }
 
-// The input can only gain room while the lock is held (stopping or closing it
-// needs the lock), so what is handed to capture() all finds a buffer and the
-// rest is counted as lost.
-void VirtualCard::runPeriod(std::size_t frames) {
-    if (m_output)
-        m_output->render(m_played.data(), frames);
+// The period runs outside the lock, so that no call on the card waits for
+// more than the rest of a period; whoever takes a client away waits for its
+// end. The input therefore only gains room during a period (stopping it waits
+// here first), so what is handed to capture() all finds a buffer and the rest
+// is counted as lost.
+void VirtualCard::runPeriod(std::unique_lock<std::mutex>& lock, std::size_t frames) {
+    if (m_modelChanged) {
+        m_simulator.emplace(m_model);
+        m_modelChanged = false;
+    }
+    StreamClient* output = m_output;
+    StreamClient* input = m_recording ? m_input : nullptr;
+    m_inPeriod = true;
+    lock.unlock();
+
+    if (output)
+        output->render(m_played.data(), frames);
     else
         std::fill_n(m_played.begin(), frames, std::int16_t{0});
     m_simulator->process(m_played.data(), m_recorded.data(), frames);
-    if (m_input && m_recording) {
-        const std::size_t delivered = std::min(frames, m_input->queuedFrames());
+    std::size_t lost = 0;
+    if (input) {
+        const std::size_t delivered = std::min(frames, input->queuedFrames());
         if (delivered > 0)
-            m_input->capture(m_recorded.data(), delivered);
-        m_lostInputFrames += frames - delivered;
+            input->capture(m_recorded.data(), delivered);
+        lost = frames - delivered;
     }
+
+    lock.lock();
+    m_inPeriod = false;
+    ++m_periodsRun;
+    m_lostInputFrames += lost;
     m_framesElapsed += frames;
+    m_periodEnded.notify_all();
+}
+
+// Only the period under way: the next one sees the change already, and
+// waiting for a pause between periods could wait for ever in fast mode.
+void VirtualCard::awaitPeriodEnd(std::unique_lock<std::mutex>& lock) {
+    if (!m_inPeriod)
+        return;
+    const std::uint64_t underWay = m_periodsRun;
+    m_periodEnded.wait(lock, [&] { return m_periodsRun != underWay; });
 }
 
 MMRESULT VirtualCard::fail(MMRESULT code, std::string words) {

@@ -64,14 +64,16 @@ class VirtualCard : public SoundCard {
 
     // False, and nothing changes, for an invalid model or for another sample
     // rate while a device is open. The simulation starts afresh (filters at
-    // rest, the noise from its seed) whenever the clock starts and here.
+    // rest, the noise from its seed) whenever the clock starts, and with the
+    // next period after a change.
     bool setModel(const DeviceModel& model);
     DeviceModel model() const;
     void setClock(Clock clock);
     void setDeviceCounts(UINT outputs, UINT inputs);
 
     // The device layer's nthCall-th call of the operation (1 = the next),
-    // counted from now, returns `code` and does nothing else. Once only.
+    // counted from now, returns `code` and does nothing else. Once only;
+    // nthCall 0 takes the fault back.
     void failOperation(WaveOperation operation, int nthCall, MMRESULT code);
     // Every close of that direction fails with MMSYSERR_ERROR and leaves the
     // device open and running, so no close notification comes; until reset().
@@ -84,19 +86,25 @@ class VirtualCard : public SoundCard {
     std::uint64_t framesElapsed() const;
 
   private:
+    MMRESULT open(WaveDirection direction, const WAVEFORMATEX& format, StreamClient& client);
+    MMRESULT close(WaveDirection direction);
+    StreamClient*& clientOf(WaveDirection direction); // caller holds m_mutex
     MMRESULT checkFormat(const WAVEFORMATEX& format);
     MMRESULT startClock(); // caller holds both locks
     void stopClockIfIdle(std::unique_lock<std::mutex>& lock);
     void runClock();
     std::size_t fastStep();
-    void runPeriod(std::size_t frames);
+    void runPeriod(std::unique_lock<std::mutex>& lock, std::size_t frames);
+    void awaitPeriodEnd(std::unique_lock<std::mutex>& lock);
     MMRESULT fail(MMRESULT code, std::string words);
 
     std::mutex m_openCloseMutex; // so that one clock thread at most exists
 
-    mutable std::mutex m_mutex; // all below; held by the clock thread for a period
+    mutable std::mutex m_mutex; // all below, but what the clock thread keeps to itself
     std::condition_variable m_wake;
+    std::condition_variable m_periodEnded;
     DeviceModel m_model;
+    bool m_modelChanged = false; // the clock thread rebuilds the simulation
     std::optional<DeviceSimulator> m_simulator;
     Clock m_clock = Clock::RealTime;
     UINT m_outputCount = 1;
@@ -106,10 +114,13 @@ class VirtualCard : public SoundCard {
     StreamClient* m_input = nullptr;
     bool m_recording = false;
     bool m_stopClock = false;
+    bool m_inPeriod = false; // the clock thread is calling the clients
+    std::uint64_t m_periodsRun = 0;
     std::thread m_clockThread;
     std::uint64_t m_lostInputFrames = 0;
     std::uint64_t m_framesElapsed = 0;
     std::string m_lastFailure;
+    // The clock thread's alone, as is the simulation while a period runs.
     std::array<std::int16_t, PeriodFrames> m_played{};
     std::array<std::int16_t, PeriodFrames> m_recorded{};
 
