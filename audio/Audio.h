@@ -100,6 +100,21 @@ extern CEvent& BlockReadyEvent;
 extern CEvent& InputClosedEvent;
 extern CEvent& OutputClosedEvent;
 
+// True once shutdown has begun. A device call of a worker thread that fails
+// then failed because the device is being reset or is already closed: that
+// is the stop, not an error.
+inline bool StopRequested() {
+    return WaitForSingleObject(StopEvent, 0) != WAIT_TIMEOUT;
+}
+
+// Clears what the device layer set in a header before it is queued again;
+// its buffer and length stay.
+inline void RearmHeader(WAVEHDR* header) {
+    header->dwFlags = 0;
+    header->dwLoops = 0;
+    header->dwUser = 0;
+}
+
 // Posted by the capture thread to the main window: wParam = blocks dropped
 // since the previous one, lParam = 0.
 constexpr UINT WM_BLOCK_READY = WM_USER + 5;

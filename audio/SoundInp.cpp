@@ -12,22 +12,10 @@ HWAVEIN deviceOf(WPARAM wParam) {
     return reinterpret_cast<HWAVEIN>(wParam);
 }
 
-void armHeader(WAVEHDR* header) {
-    header->dwFlags = 0;
-    header->dwLoops = 0;
-    header->dwUser = 0;
-}
-
 void bindHeader(WAVEHDR* header, std::int16_t* buffer) {
     header->lpData = reinterpret_cast<char*>(buffer);
     header->dwBufferLength = static_cast<DWORD>(FftSize) * sizeof(std::int16_t);
-    armHeader(header);
-}
-
-// A device call that fails once shutdown has begun failed because the device
-// is being reset or is already closed: that is the stop, not an error.
-bool stopping() {
-    return WaitForSingleObject(StopEvent, 0) != WAIT_TIMEOUT;
+    RearmHeader(header);
 }
 
 // Queues one capture buffer; a failure ends the process as the open handler
@@ -35,14 +23,14 @@ bool stopping() {
 bool queueFirst(HWAVEIN device, WAVEHDR* header) {
     MMRESULT result = waveInPrepareHeader(device, header, sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR) {
-        if (stopping())
+        if (StopRequested())
             return false;
         ShowWaveInError(result);
         platform::ExitProcessNow(1);
     }
     result = waveInAddBuffer(device, header, sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR) {
-        if (stopping())
+        if (StopRequested())
             return false;
         waveInUnprepareHeader(device, header, sizeof(WAVEHDR));
         platform::ExitProcessNow(1);
@@ -83,7 +71,7 @@ void CSoundInp::OnWimOpen(WPARAM wParam, LPARAM) {
 
     const MMRESULT result = waveInStart(device);
     if (result != MMSYSERR_NOERROR) {
-        if (stopping())
+        if (StopRequested())
             return;
         waveInUnprepareHeader(device, first, sizeof(WAVEHDR));
         platform::ExitProcessNow(1);
@@ -95,14 +83,14 @@ void CSoundInp::OnWimOpen(WPARAM wParam, LPARAM) {
 }
 
 void CSoundInp::OnWimData(WPARAM wParam, LPARAM lParam) {
-    if (stopping())
+    if (StopRequested())
         return; // the buffer stays with the device layer
     const HWAVEIN device = deviceOf(wParam);
     auto* header = reinterpret_cast<WAVEHDR*>(lParam);
 
     MMRESULT result = waveInUnprepareHeader(device, header, sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR) {
-        if (stopping())
+        if (StopRequested())
             return;
         ShowWaveInError(result);
         platform::ExitProcessNow(1);
@@ -113,17 +101,17 @@ void CSoundInp::OnWimData(WPARAM wParam, LPARAM lParam) {
     else
         ++DroppedBlockCount;
 
-    armHeader(header);
+    RearmHeader(header);
     result = waveInPrepareHeader(device, header, sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR) {
-        if (stopping())
+        if (StopRequested())
             return;
         ShowWaveInError(result);
         platform::ExitProcessNow(0);
     }
     result = waveInAddBuffer(device, header, sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR) {
-        if (stopping())
+        if (StopRequested())
             return;
         ShowWaveInError(result);
         waveInUnprepareHeader(device, header, sizeof(WAVEHDR));

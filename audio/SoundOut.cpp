@@ -17,31 +17,19 @@ HWAVEOUT deviceOf(WPARAM wParam) {
     return reinterpret_cast<HWAVEOUT>(wParam);
 }
 
-void armHeader(WAVEHDR* header) {
-    header->dwFlags = 0;
-    header->dwLoops = 0;
-    header->dwUser = 0;
-}
-
-// A device call that fails once shutdown has begun failed because the device
-// is being reset or is already closed: that is the stop, not an error.
-bool stopping() {
-    return WaitForSingleObject(StopEvent, 0) != WAIT_TIMEOUT;
-}
-
 // Prepares and writes a filled buffer; failures end the process as the
 // playback thread's error table prescribes. False when stopping.
 bool queue(HWAVEOUT device, WAVEHDR* header) {
     MMRESULT result = waveOutPrepareHeader(device, header, sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR) {
-        if (stopping())
+        if (StopRequested())
             return false;
         ShowWaveOutError(result);
         platform::ExitProcessNow(0);
     }
     result = waveOutWrite(device, header, sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR) {
-        if (stopping())
+        if (StopRequested())
             return false;
         ShowWaveOutError(result);
         waveOutUnprepareHeader(device, header, sizeof(WAVEHDR));
@@ -84,27 +72,27 @@ void CSoundOut::OnWomOpen(WPARAM wParam, LPARAM) {
         WAVEHDR* header = PlaybackHeader(k);
         header->lpData = reinterpret_cast<char*>(PlaybackBuffer(k));
         header->dwBufferLength = static_cast<DWORD>(FftSize) * sizeof(std::int16_t);
-        armHeader(header);
+        RearmHeader(header);
         if (!queue(device, header))
             return;
     }
 }
 
 void CSoundOut::OnWomDone(WPARAM wParam, LPARAM lParam) {
-    if (stopping())
+    if (StopRequested())
         return; // the buffer stays with the device layer
     const HWAVEOUT device = deviceOf(wParam);
     auto* header = reinterpret_cast<WAVEHDR*>(lParam);
 
     const MMRESULT result = waveOutUnprepareHeader(device, header, sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR) {
-        if (stopping())
+        if (StopRequested())
             return;
         ShowWaveOutError(result);
         platform::ExitProcessNow(0);
     }
     FillToneBuffer(reinterpret_cast<std::int16_t*>(header->lpData));
-    armHeader(header);
+    RearmHeader(header);
     queue(device, header);
 }
 

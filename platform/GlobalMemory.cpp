@@ -1,5 +1,7 @@
 #include "GlobalMemory.h"
 
+#include "CallCountdown.h"
+
 #include <atomic>
 #include <cstdlib>
 
@@ -12,21 +14,12 @@ struct HGLOBAL__ {
 };
 
 namespace {
-std::atomic<int> allocsUntilFailure{0};
+CallCountdown failingAlloc;
 std::atomic<int> liveBlocks{0};
-
-bool allocShouldFail() {
-    int remaining = allocsUntilFailure.load();
-    while (remaining > 0) {
-        if (allocsUntilFailure.compare_exchange_weak(remaining, remaining - 1))
-            return remaining == 1;
-    }
-    return false;
-}
 } // namespace
 
 HGLOBAL GlobalAlloc(UINT /*flags*/, std::size_t bytes) {
-    if (allocShouldFail())
+    if (failingAlloc.thisCallFails())
         return nullptr;
     void* memory = std::calloc(1, offsetof(HGLOBAL__, data) + bytes);
     if (!memory)
@@ -67,7 +60,7 @@ HGLOBAL GlobalFree(HGLOBAL block) {
 
 namespace platform {
 void FailGlobalAlloc(int nthCall) {
-    allocsUntilFailure = nthCall;
+    failingAlloc.failNth(nthCall);
 }
 int LiveGlobalBlocks() {
     return liveBlocks;

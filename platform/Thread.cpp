@@ -1,6 +1,7 @@
 #include "Thread.h"
 
-#include <atomic>
+#include "CallCountdown.h"
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -92,16 +93,7 @@ struct EndRequest {
 };
 thread_local EndRequest endRequest;
 
-std::atomic<int> threadStartsUntilFailure{0};
-
-bool startShouldFail() {
-    int remaining = threadStartsUntilFailure.load();
-    while (remaining > 0) {
-        if (threadStartsUntilFailure.compare_exchange_weak(remaining, remaining - 1))
-            return remaining == 1;
-    }
-    return false;
-}
+CallCountdown failingStart;
 
 } // namespace
 
@@ -146,7 +138,7 @@ void CWinThread::run() {
 CWinThread* AfxBeginThread(const CRuntimeClass* runtimeClass, int /*priority*/,
                            unsigned /*stackSize: the platform default applies*/,
                            DWORD /*createFlags*/) {
-    if (startShouldFail())
+    if (failingStart.thisCallFails())
         return nullptr;
     CWinThread* thread = runtimeClass->m_pfnCreateObject();
     thread->m_queue = std::make_shared<MessageQueue>();
@@ -172,6 +164,6 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
 
 namespace platform {
 void FailThreadStart(int nthCall) {
-    threadStartsUntilFailure = nthCall;
+    failingStart.failNth(nthCall);
 }
 } // namespace platform
