@@ -128,14 +128,25 @@ void VirtualCard::buffersQueued() {
 }
 
 MMRESULT VirtualCard::injectedFault(WaveOperation operation) {
-    std::lock_guard lock(m_faultMutex);
+    std::unique_lock lock(m_faultMutex);
+    const std::function<void(WaveOperation)> watcher = m_watcher;
+    lock.unlock();
+    if (watcher)
+        watcher(operation);
+    lock.lock();
     return m_faults.take(operation);
+}
+
+void VirtualCard::watchOperations(std::function<void(WaveOperation)> watcher) {
+    std::lock_guard lock(m_faultMutex);
+    m_watcher = std::move(watcher);
 }
 
 void VirtualCard::reset() {
     {
         std::lock_guard lock(m_faultMutex);
         m_faults.clear();
+        m_watcher = nullptr;
     }
     std::lock_guard lock(m_mutex);
     m_model = DeviceModel::ConsumerCard();

@@ -11,6 +11,7 @@
 #include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -79,6 +80,10 @@ class VirtualCard : public SoundCard {
     // device open and running, so no close notification comes; until reset().
     void failClose(WaveDirection direction);
 
+    // Called on the calling thread with every device operation the layer
+    // carries out, before any injected fault; an empty function removes it.
+    void watchOperations(std::function<void(WaveOperation)> watcher);
+
     // Recorded frames that found no queued buffer (real-time clock only: the
     // fast clock waits for one).
     std::uint64_t lostInputFrames() const;
@@ -126,4 +131,5 @@ class VirtualCard : public SoundCard {
 
     std::mutex m_faultMutex;
     FaultPlan m_faults;
+    std::function<void(WaveOperation)> m_watcher;
 };

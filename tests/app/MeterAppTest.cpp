@@ -12,6 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -123,6 +124,34 @@ TEST_F(MeterAppTest, DialogEndShutsDownInOrderAndReleasesEverything) {
     // Both threads have ended: their identities take no more messages.
     EXPECT_FALSE(PostThreadMessageA(run.outputThreadId, WM_SET_LEVEL, 0, 0));
     EXPECT_FALSE(PostThreadMessageA(run.inputThreadId, WM_SET_LEVEL, 0, 0));
+}
+
+TEST_F(MeterAppTest, ShutdownStopsTheThreadsBeforeItResetsAndClosesTheDevices) {
+    std::vector<WaveOperation> shutdownCalls;
+    bool stoppedBeforeFirstCall = false;
+    platform::TheVirtualCard().watchOperations([&](WaveOperation operation) {
+        const bool shutdownCall =
+            operation == WaveOperation::OutReset || operation == WaveOperation::OutClose ||
+            operation == WaveOperation::InReset || operation == WaveOperation::InClose;
+        if (!shutdownCall)
+            return;
+        if (shutdownCalls.empty())
+            stoppedBeforeFirstCall = WaitForSingleObject(StopEvent, 0) == WAIT_OBJECT_0;
+        shutdownCalls.push_back(operation);
+    });
+    RunProgram(3);
+    platform::TheVirtualCard().watchOperations(nullptr);
+    EXPECT_TRUE(stoppedBeforeFirstCall);
+    // Output first, then input; a pair is repeated when a buffer was queued
+    // again just before the thread saw the stop.
+    ASSERT_GE(shutdownCalls.size(), 4u);
+    EXPECT_EQ(shutdownCalls.front(), WaveOperation::OutReset);
+    EXPECT_EQ(shutdownCalls.back(), WaveOperation::InClose);
+    const auto firstInput =
+        std::find(shutdownCalls.begin(), shutdownCalls.end(), WaveOperation::InReset);
+    ASSERT_NE(firstInput, shutdownCalls.begin());
+    EXPECT_EQ(*std::prev(firstInput), WaveOperation::OutClose);
+    EXPECT_EQ(std::count(firstInput, shutdownCalls.end(), WaveOperation::OutClose), 0);
 }
 
 TEST_F(MeterAppTest, ShutdownDoesNotHangWhenACloseFails) {
