@@ -21,11 +21,14 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <string>
 
 namespace {
 
 CMainDlg::BlockObserver blockObserver;
+CMainDlg::SweepObserver sweepObserver;
 
 constexpr const char* QuasiChebishevCaption = "Sound card Tembrix®, used quasi-Chebishev window.";
 constexpr const char* RectangleCaption = "Sound card Tembrix®, used rectangle window.";
@@ -34,6 +37,13 @@ constexpr const char* RectangleCaption = "Sound card Tembrix®, used rectangle w
 constexpr WPARAM Level0dB = 65536;
 constexpr WPARAM LevelMinus20dB = 6554;
 constexpr WPARAM LevelOff = 0;
+
+// Below this mean square the power read-out shows TooLowText (about -102 dB).
+const double PowerThreshold = std::pow(10.0, -10.5);
+constexpr const char* TooLowText = "Too low";
+// A full-scale sine has a mean square of 0.5: +3 dB makes it read 0 dB.
+constexpr double SinePowerDb = 3.0;
+constexpr int PowerDigits = 2;
 
 // The oscilloscope offset in percent of the view width.
 constexpr int OffsetMax = 100;
@@ -101,6 +111,31 @@ void CheckMenuItem(QMenu& menu, int command, bool checked) {
     }
 }
 
+// The controls that a running sweep disables, in this order.
+const int SweepLockedControls[] = {IDC_FREQUENCY,  IDC_MEMORY,    IDC_LEVEL_0DB,
+                                   IDC_LEVEL_20DB, IDC_LEVEL_OFF, IDC_REMOVE_DC};
+
+// The block's mean, summed in index order in extended precision.
+double BlockMean(const double* block, int n) {
+    long double sum = 0.0L;
+    for (int i = 0; i < n; ++i)
+        sum += block[i];
+    return static_cast<double>(sum / n);
+}
+
+void SubtractOffset(double* block, int n, double offset) {
+    for (int i = 0; i < n; ++i)
+        block[i] -= offset;
+}
+
+// Mean square, summed in index order from 0 in extended precision.
+double MeanSquare(const double* block, int n) {
+    long double sum = 0.0L;
+    for (int i = 0; i < n; ++i)
+        sum += static_cast<long double>(block[i]) * block[i];
+    return static_cast<double>(sum / n);
+}
+
 } // namespace
 
 CMainDlg::CMainDlg(QWidget* parent)
@@ -127,12 +162,89 @@ void CMainDlg::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnBlockReady(wParam, lParam);
 }
 
+void CMainDlg::SetSweepObserver(SweepObserver observer) {
+    sweepObserver = std::move(observer);
+}
+
+// One run per handed-off block; SampleBlock is the window's until
+// DisplayReadyEvent is set, so the capture thread drops the blocks that arrive
+// meanwhile (a message box shown here included).
 void CMainDlg::OnBlockReady(WPARAM droppedBlocks, LPARAM) {
     if (WaitForSingleObject(BlockReadyEvent, 0) != WAIT_OBJECT_0)
         return;
+    const int blockLength = 1 << m_FFT.Order();
+    if (m_RemoveDC)
+        RemoveDcOffset(blockLength);
+    ShowScope(droppedBlocks);
+    ShowPower(blockLength);
+    ShowSpectrum();
+    if (m_AFC)
+        AdvanceSweep(droppedBlocks);
     if (blockObserver)
         blockObserver(droppedBlocks);
     DisplayReadyEvent.SetEvent();
+}
+
+// While a sweep runs the block carries its tone, which the plain mean would
+// partly take away with the offset at the lowest sweep frequencies.
+void CMainDlg::RemoveDcOffset(int blockLength) {
+    double* block = SampleBlock();
+    const double offset =
+        m_AFC ? OffsetBesideTone(block, blockLength, m_Frequency) : BlockMean(block, blockLength);
+    SubtractOffset(block, blockLength, offset);
+}
+
+void CMainDlg::ShowScope(WPARAM droppedBlocks) {
+    PlotView* scope = ScopeView();
+    const CRect rect = scope->viewRect();
+    if (!m_Memory) {
+        scope->Erase();
+        DrawScopeGrid(scope->dc(), rect);
+    }
+    DrawScopeTrace(scope->dc(), rect, static_cast<int>(droppedBlocks));
+    DrawScopeGrid(scope->dc(), rect);
+    scope->update();
+}
+
+void CMainDlg::ShowPower(int blockLength) {
+    const double ms = MeanSquare(SampleBlock(), blockLength);
+    // Short enough to stay in the string's own storage: no allocation.
+    const std::string text =
+        ms > PowerThreshold ? Gcvt(10 * std::log10(ms) + SinePowerDb, PowerDigits) : TooLowText;
+    if (text == m_powerText)
+        return;
+    std::strncpy(m_powerText, text.c_str(), sizeof m_powerText - 1);
+    static_cast<QLabel*>(GetDlgItem(IDC_POWER))->setText(QString::fromLatin1(m_powerText));
+}
+
+void CMainDlg::ShowSpectrum() {
+    PlotView* spectrum = SpectrumView();
+    const CRect rect = spectrum->viewRect();
+    if (!m_Memory) {
+        spectrum->Erase();
+        DrawSpectrumGrid(spectrum->dc(), rect);
+    }
+    m_Trace.Draw(spectrum->dc());
+    m_FFT.Transform(SampleBlock(), Spectrum());
+    DrawSpectrumCurve(spectrum->dc(), rect);
+    DrawSpectrumGrid(spectrum->dc(), rect);
+    spectrum->update();
+}
+
+// A stored point shows from the next block on, with the trace.
+void CMainDlg::AdvanceSweep(WPARAM droppedBlocks) {
+    m_toneSettling.BlockShown(droppedBlocks);
+    // The last frequency yields no point, so its blocks skip the noise test: a
+    // device that cuts the top of the band off below its noise cannot hold
+    // the sweep there for ever.
+    const bool lastFrequency = NextSweepFrequency(m_Frequency) >= SweepEndFrequency;
+    if (!lastFrequency && !NoiseCheck())
+        return;
+    SweepPoint point;
+    if (!SweepStep(&point))
+        return;
+    const CRect rect = SpectrumView()->viewRect();
+    m_Trace.AddPoint(FreqToX(point.f, rect.right), DbToY(point.p, rect.bottom));
 }
 
 BOOL CMainDlg::UpdateData(BOOL saveAndValidate) {
@@ -307,10 +419,87 @@ void CMainDlg::OnOptionClicked() {
     UpdateData(TRUE);
 }
 
-// The sweep itself comes with the display cycle; until then the button only
-// keeps its flag.
 void CMainDlg::OnAFC() {
+    if (m_AFC) {
+        m_AFC = 0;
+        EnableSettings(true);
+        UpdateData(FALSE);
+        return;
+    }
+    if (m_Level == 2) {
+        PostLevel(LevelMinus20dB);
+        m_Level = 1;
+    }
+    m_AFC = 1;
+    m_Memory = 0;
+    m_RemoveDC = 1;
+    m_Trace.Clear();
+    SweepBlockCount = 0;
+    m_Frequency = SweepStartFrequency(FftSize);
+    GenPeriod = SampleRate / m_Frequency;
+    m_toneSettling.Retuned();
+    EnableSettings(false);
+    UpdateData(FALSE);
+}
+
+void CMainDlg::EnableSettings(bool enable) {
+    for (int id : SweepLockedControls)
+        GetDlgItem(id)->setEnabled(enable);
+}
+
+// Noise lines are other lines near the tone's strength; the tone's own main
+// lobe is left out (see HasNoiseLines). Blocks that may still carry the
+// previous sweep tone fail as well: their lines are stale.
+int CMainDlg::NoiseCheck() {
+    const double tone = ToneBinPosition(m_Frequency, FftSize);
+    const bool noisy =
+        m_toneSettling.MayCarryOldTone() ||
+        HasNoiseLines(Spectrum(), FftSize / 2, tone, MainLobeGuardBins(m_FFT.WindowType()));
+    if (!noisy) {
+        NoiseFailCount = 0;
+        return 1;
+    }
+    if (NoiseFailCount == 10)
+        MessageBoxA(nullptr, "There are noise lines.", "Processing error.", MB_ICONERROR);
+    ++NoiseFailCount;
+    return 0;
+}
+
+int CMainDlg::SweepStep(SweepPoint* out) {
+    const int c = GeneratorBin(m_Frequency, FftSize);
+    const double s = Spectrum()[c];
+    if (SweepBlockCount == 0) {
+        SweepPeak = s;
+        SweepBlockCount = 1;
+        return 0;
+    }
+    if (s > SweepPeak)
+        SweepPeak = s;
+    if (SweepBlockCount < 4) {
+        ++SweepBlockCount;
+        return 0;
+    }
+    const double f = m_Frequency;
+    const double p = SweepPeak;
     UpdateData(TRUE);
+    m_Frequency = NextSweepFrequency(m_Frequency);
+    if (m_Frequency >= SweepEndFrequency) {
+        // No point for f: the tone stays there, the field shows the end text.
+        m_Frequency = SweepEndFieldFrequency;
+        OnAFC();
+        return 0;
+    }
+    UpdateData(FALSE);
+    SweepBlockCount = 0;
+    GenPeriod = SampleRate / m_Frequency;
+    m_toneSettling.Retuned();
+    // The tone rarely sits on the bin's centre: its level there is less by the
+    // window's own gain at that offset.
+    const double offset = ToneBinPosition(f, FftSize) - c;
+    *out = {f, p - m_FFT.WindowGainDb(offset)};
+    if (sweepObserver)
+        sweepObserver(f, p, out->p);
+    return 1;
 }
 
 void CMainDlg::OnHScroll(UINT nSBCode, UINT nPos, QScrollBar* pScrollBar) {

@@ -9,6 +9,7 @@
 #include "FFT.h"
 #include "MainWindowPort.h"
 #include "PlotGeometry.h"
+#include "Sweep.h"
 #include "Trace.h"
 
 #include <QDialog>
@@ -50,6 +51,12 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     using BlockObserver = std::function<void(WPARAM droppedBlocks)>;
     static void SetBlockObserver(BlockObserver observer);
 
+    // Called with each sweep point as it is stored: the measured frequency
+    // (Hz), the peak of the generator's bin (dB) and the level stored, that
+    // peak corrected for the window's gain at the tone's offset from the bin.
+    using SweepObserver = std::function<void(double f, double peakDb, double levelDb)>;
+    static void SetSweepObserver(SweepObserver observer);
+
     // The control with that id, null when there is none.
     QWidget* GetDlgItem(int id) const { return m_controls.item(id); }
     // TRUE: controls to members; FALSE: members to controls. Returns FALSE when
@@ -88,6 +95,13 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     // Enter: applies the typed frequency to the generator.
     void OnOK();
 
+    // The sweep's steps, run by the display cycle while m_AFC is set.
+    // 1 when the block shows no noise lines around the generator's tone.
+    int NoiseCheck();
+    // 1 when a point was measured into *out (its level corrected for the
+    // window's gain at the tone's offset from the bin); else 0, out untouched.
+    int SweepStep(SweepPoint* out);
+
     // Dialog data, in declaration order.
     double m_Frequency;
     int m_Memory = 0;
@@ -115,6 +129,12 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
 
   private:
     void OnBlockReady(WPARAM droppedBlocks, LPARAM);
+    void RemoveDcOffset(int blockLength);
+    void ShowScope(WPARAM droppedBlocks);
+    void ShowPower(int blockLength);
+    void ShowSpectrum();
+    void AdvanceSweep(WPARAM droppedBlocks);
+    void EnableSettings(bool enable);
     void OnCommand(int id);
     void SetWindowText(const char* text);
     void PostLevel(WPARAM level);
@@ -124,4 +144,8 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
 
     DialogControls m_controls;
     QMenu* m_systemMenu;
+    // Whether the block shown may still carry the previous sweep tone.
+    ToneSettling m_toneSettling;
+    // The power read-out's text as last set.
+    char m_powerText[100] = {};
 };

@@ -49,6 +49,7 @@ RunResult RunProgram(int blocks, std::function<void(const ShownBlock&)> onBlock)
     RunResult result;
     platform::BoxRecorder boxes;
     CMeterApp app;
+    DroppedBlockCount = 0; // a program run earlier in this process may have left some
     CMainDlg::SetBlockObserver([&](WPARAM dropped) {
         if (static_cast<int>(result.blocks.size()) >= blocks)
             return;

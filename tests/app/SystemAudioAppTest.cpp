@@ -4,8 +4,13 @@
 #include "AppRunner.h"
 #include "AudioBackend.h"
 #include "SoundServer.h"
+#include "SweepRun.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
 
 namespace {
 
@@ -26,6 +31,26 @@ TEST(SystemAudioTest, WindowGetsTheToneAtFullScaleFromTheRealLoopBack) {
     const double seconds =
         std::chrono::duration<double>(run.blocks.back().arrived - run.blocks[6].arrived).count();
     EXPECT_NEAR(9 / seconds, 44100.0 / 8192, 0.5) << "blocks a second";
+}
+
+// About 1100 blocks of 0.186 s: 3.4 minutes.
+TEST(SystemAudioTest, ARealTimeSweepThroughTheLoopBackIsFlat) {
+    if (!soundServerReachable())
+        GTEST_SKIP() << NoSoundServer;
+    SoundServerTurn turn;
+    platform::SelectAudioBackend(platform::AudioBackend::System);
+    const SweepRun sweep = RunSweep(1500);
+    EXPECT_TRUE(sweep.ended);
+    EXPECT_TRUE(sweep.run.boxes.empty());
+    EXPECT_GE(sweep.seconds, 92.9);
+    ASSERT_EQ(sweep.points.size(), 99u);
+    double largest = 0;
+    for (const SweepMeasurement& point : sweep.points) {
+        EXPECT_NEAR(point.levelDb, Minus20dBToneDb(), 0.05) << "at " << point.f << " Hz";
+        largest = std::max(largest, std::fabs(point.levelDb - Minus20dBToneDb()));
+    }
+    RecordProperty("largest_error_db", std::to_string(largest));
+    RecordProperty("seconds", std::to_string(sweep.seconds));
 }
 
 } // namespace
