@@ -204,5 +204,4 @@ void DrawScopeTrace(CDC* pDC, const CRect& rect, const PlotPens& pens, const dou
         const int y = HoldInView(RoundHalfAway(centre - sampleBlock[i] * gain), H);
         pDC->SetPixel(x, y, pens.scopeColor);
     }
-
 }
