@@ -1,6 +1,7 @@
 #include "MainDlg.h"
 #include "AboutDlg.h"
 #include "Audio.h"
+#include "LevelRecorder.h"
 #include "MessageBox.h"
 #include "PlotView.h"
 #include "Resource.h"
@@ -298,49 +299,6 @@ TEST_F(MainDialog, ARightClickShowsTheSpectrumMenuOnlyOverTheSpectrumView) {
     EXPECT_TRUE(MenusShown([&] { dialog->OnContextMenu(QPoint(-1, -1)); }).empty())
         << "the keyboard's context menu";
 }
-
-namespace {
-
-// Stands in for the playback thread: keeps every level posted to it.
-class LevelRecorder : public CWinThread {
-  public:
-    static const CRuntimeClass runtimeClass;
-    static constexpr UINT WM_QUIT_RECORDER = WM_USER + 100;
-
-    BOOL InitInstance() override { return TRUE; }
-    ThreadMessageMap GetMessageMap() const override;
-
-    void OnSetLevel(WPARAM level, LPARAM) {
-        std::lock_guard lock(mutex);
-        levels.push_back(level);
-        changed.notify_all();
-    }
-    void OnQuit(WPARAM, LPARAM) { AfxEndThread(0, TRUE); }
-
-    // The levels received, once `count` have arrived (or after 5 s).
-    static std::vector<WPARAM> Received(std::size_t count) {
-        std::unique_lock lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(5), [&] { return levels.size() >= count; });
-        return levels;
-    }
-
-    static inline std::mutex mutex;
-    static inline std::condition_variable changed;
-    static inline std::vector<WPARAM> levels;
-};
-
-const CRuntimeClass LevelRecorder::runtimeClass = MakeRuntimeClass<LevelRecorder>("LevelRecorder");
-
-const ThreadMessageEntry recorderMap[] = {
-    OnThreadMessage(WM_SET_LEVEL, &LevelRecorder::OnSetLevel),
-    OnThreadMessage(LevelRecorder::WM_QUIT_RECORDER, &LevelRecorder::OnQuit),
-};
-
-ThreadMessageMap LevelRecorder::GetMessageMap() const {
-    return recorderMap;
-}
-
-} // namespace
 
 TEST_F(MainDialog, LevelButtonsTellThePlaybackThreadAndTheLevelFollows) {
     SoundOutThread = AfxBeginThread(&LevelRecorder::runtimeClass);

@@ -1,6 +1,7 @@
 // The frequency-response sweep, driven one displayed block at a time with
 // synthetic loop-back blocks: the tone the generator is set to, as it comes
 // back.
+#include "LevelRecorder.h"
 #include "LiveDialog.h"
 
 #include <QLineEdit>
@@ -13,44 +14,6 @@
 #include <vector>
 
 namespace {
-
-// Stands in for the playback thread: keeps the levels posted to it.
-class LevelKeeper : public CWinThread {
-  public:
-    static const CRuntimeClass runtimeClass;
-    static constexpr UINT WM_QUIT_KEEPER = WM_USER + 100;
-
-    BOOL InitInstance() override { return TRUE; }
-    ThreadMessageMap GetMessageMap() const override;
-
-    void OnSetLevel(WPARAM level, LPARAM) {
-        std::lock_guard lock(mutex);
-        levels.push_back(level);
-        changed.notify_all();
-    }
-    void OnQuit(WPARAM, LPARAM) { AfxEndThread(0, TRUE); }
-
-    static std::vector<WPARAM> Received(std::size_t count) {
-        std::unique_lock lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(5), [&] { return levels.size() >= count; });
-        return levels;
-    }
-
-    static inline std::mutex mutex;
-    static inline std::condition_variable changed;
-    static inline std::vector<WPARAM> levels;
-};
-
-const CRuntimeClass LevelKeeper::runtimeClass = MakeRuntimeClass<LevelKeeper>("LevelKeeper");
-
-const ThreadMessageEntry keeperMap[] = {
-    OnThreadMessage(WM_SET_LEVEL, &LevelKeeper::OnSetLevel),
-    OnThreadMessage(LevelKeeper::WM_QUIT_KEEPER, &LevelKeeper::OnQuit),
-};
-
-ThreadMessageMap LevelKeeper::GetMessageMap() const {
-    return keeperMap;
-}
 
 struct MeasuredPoint {
     double f;
@@ -101,7 +64,7 @@ struct Sweep : LiveDialog {
 };
 
 TEST_F(Sweep, StartingSwitchesTheToneOnAtMinus20dBAndLocksTheSettings) {
-    SoundOutThread = AfxBeginThread(&LevelKeeper::runtimeClass);
+    SoundOutThread = AfxBeginThread(&LevelRecorder::runtimeClass);
     ASSERT_NE(SoundOutThread, nullptr);
     click(IDC_LEVEL_OFF);
     click(IDC_MEMORY);
@@ -110,7 +73,7 @@ TEST_F(Sweep, StartingSwitchesTheToneOnAtMinus20dBAndLocksTheSettings) {
 
     click(IDC_AFC);
 
-    EXPECT_EQ(LevelKeeper::Received(2), (std::vector<WPARAM>{0, 6554}));
+    EXPECT_EQ(LevelRecorder::Received(2), (std::vector<WPARAM>{0, 6554}));
     EXPECT_EQ(dialog->m_AFC, 1);
     EXPECT_EQ(dialog->m_Level, 1);
     EXPECT_EQ(dialog->m_Memory, 0);
@@ -125,7 +88,7 @@ TEST_F(Sweep, StartingSwitchesTheToneOnAtMinus20dBAndLocksTheSettings) {
         EXPECT_FALSE(dialog->GetDlgItem(id)->isEnabled()) << id;
     EXPECT_TRUE(dialog->GetDlgItem(IDC_AFC)->isEnabled());
 
-    SoundOutThread->PostThreadMessage(LevelKeeper::WM_QUIT_KEEPER, 0, 0);
+    SoundOutThread->PostThreadMessage(LevelRecorder::WM_QUIT_RECORDER, 0, 0);
     SoundOutThread = nullptr;
 }
 
