@@ -41,7 +41,7 @@ void fillFormats() {
     WAVEFORMATEX* out = OutFormat();
     out->wFormatTag = WAVE_FORMAT_PCM;
     out->nChannels = 1;
-    out->nSamplesPerSec = 44100;
+    out->nSamplesPerSec = static_cast<DWORD>(SampleRate);
     out->wBitsPerSample = 16;
     out->nBlockAlign = static_cast<WORD>(out->nChannels * out->wBitsPerSample / 8);
     out->nAvgBytesPerSec = out->nSamplesPerSec * out->nBlockAlign;
@@ -65,11 +65,11 @@ void failStartUp(const char* text, int status) {
 
 BOOL CMeterApp::InitInstance() {
     // The three-dimensional control look is the toolkit's own here.
-    FftSize = 8192;
+    FftSize = BlockSize;
     if (!AllocAudioBuffers())
         platform::ExitProcessNow(1);
     GenPeriod = 32.5;
-    FullScale = 32768.0;
+    FullScale = SampleFullScale;
     DisplayReadyEvent.SetEvent();
     StopEvent.ResetEvent();
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Event.h"
+#include "SignalFormat.h"
 #include "Thread.h"
 #include "WaveAudio.h"
 
@@ -25,8 +26,6 @@ extern int DroppedBlockCount;
 
 extern CWinThread* SoundOutThread;
 extern CWinThread* SoundInpThread;
-
-constexpr double SampleRate = 44100.0;
 
 // The shared blocks, by allocation order. The index is the number shown when
 // an allocation fails.

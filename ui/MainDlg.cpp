@@ -2,6 +2,7 @@
 
 #include "AboutDlg.h"
 #include "Audio.h"
+#include "BlockAnalysis.h"
 #include "DataExchange.h"
 #include "DialogTemplate.h"
 #include "Icons.h"
@@ -11,6 +12,7 @@
 #include "PlotView.h"
 #include "Resource.h"
 #include "StringTable.h"
+#include "SweepPlan.h"
 
 #include <QAbstractButton>
 #include <QContextMenuEvent>
@@ -37,13 +39,6 @@ constexpr const char* RectangleCaption = "Sound card Tembrix®, used rectangle w
 constexpr WPARAM Level0dB = 65536;
 constexpr WPARAM LevelMinus20dB = 6554;
 constexpr WPARAM LevelOff = 0;
-
-// Below this mean square the power read-out shows TooLowText (about -102 dB).
-const double PowerThreshold = std::pow(10.0, -10.5);
-constexpr const char* TooLowText = "Too low";
-// A full-scale sine has a mean square of 0.5: +3 dB makes it read 0 dB.
-constexpr double SinePowerDb = 3.0;
-constexpr int PowerDigits = 2;
 
 // The oscilloscope offset in percent of the view width.
 constexpr int OffsetMax = 100;
@@ -115,33 +110,12 @@ void CheckMenuItem(QMenu& menu, int command, bool checked) {
 const int SweepLockedControls[] = {IDC_FREQUENCY,  IDC_MEMORY,    IDC_LEVEL_0DB,
                                    IDC_LEVEL_20DB, IDC_LEVEL_OFF, IDC_REMOVE_DC};
 
-// The block's mean, summed in index order in extended precision.
-double BlockMean(const double* block, int n) {
-    long double sum = 0.0L;
-    for (int i = 0; i < n; ++i)
-        sum += block[i];
-    return static_cast<double>(sum / n);
-}
-
-void SubtractOffset(double* block, int n, double offset) {
-    for (int i = 0; i < n; ++i)
-        block[i] -= offset;
-}
-
-// Mean square, summed in index order from 0 in extended precision.
-double MeanSquare(const double* block, int n) {
-    long double sum = 0.0L;
-    for (int i = 0; i < n; ++i)
-        sum += static_cast<long double>(block[i]) * block[i];
-    return static_cast<double>(sum / n);
-}
-
 } // namespace
 
 CMainDlg::CMainDlg(QWidget* parent)
     : QDialog(parent, DialogFrameFlags), m_Frequency(SampleRate / GenPeriod.load()),
       m_hIcon(LoadIcon(IDR_MAINFRAME)), m_controls(*this, MainDialogTemplate),
-      m_systemMenu(new QMenu(this)) {
+      m_systemMenu(new QMenu(this)), m_sweep(FftSize) {
     QAction* close = m_systemMenu->addAction(QStringLiteral("&Close"));
     connect(close, &QAction::triggered, this, [this] { OnSysCommand(SC_CLOSE, 0); });
     ConnectControls();
@@ -207,10 +181,7 @@ void CMainDlg::ShowScope(WPARAM droppedBlocks) {
 }
 
 void CMainDlg::ShowPower(int blockLength) {
-    const double ms = MeanSquare(SampleBlock(), blockLength);
-    // Short enough to stay in the string's own storage: no allocation.
-    const std::string text =
-        ms > PowerThreshold ? Gcvt(10 * std::log10(ms) + SinePowerDb, PowerDigits) : TooLowText;
+    const std::string text = PowerText(MeanSquare(SampleBlock(), blockLength));
     if (text == m_powerText)
         return;
     std::strncpy(m_powerText, text.c_str(), sizeof m_powerText - 1);
@@ -233,12 +204,11 @@ void CMainDlg::ShowSpectrum() {
 
 // A stored point shows from the next block on, with the trace.
 void CMainDlg::AdvanceSweep(WPARAM droppedBlocks) {
-    m_toneSettling.BlockShown(droppedBlocks);
+    m_sweep.BlockShown(droppedBlocks);
     // The last frequency yields no point, so its blocks skip the noise test: a
     // device that cuts the top of the band off below its noise cannot hold
     // the sweep there for ever.
-    const bool lastFrequency = NextSweepFrequency(m_Frequency) >= SweepEndFrequency;
-    if (!lastFrequency && !NoiseCheck())
+    if (!IsLastSweepFrequency(m_Frequency) && !NoiseCheck())
         return;
     SweepPoint point;
     if (!SweepStep(&point))
@@ -434,10 +404,9 @@ void CMainDlg::OnAFC() {
     m_Memory = 0;
     m_RemoveDC = 1;
     m_Trace.Clear();
-    SweepBlockCount = 0;
+    m_sweep.Start();
     m_Frequency = SweepStartFrequency(FftSize);
     GenPeriod = SampleRate / m_Frequency;
-    m_toneSettling.Retuned();
     EnableSettings(false);
     UpdateData(FALSE);
 }
@@ -448,39 +417,19 @@ void CMainDlg::EnableSettings(bool enable) {
 }
 
 // Noise lines are other lines near the tone's strength; the tone's own main
-// lobe is left out (see HasNoiseLines). Blocks that may still carry the
-// previous sweep tone fail as well: their lines are stale.
+// lobe is left out. Blocks that may still carry the previous sweep tone fail
+// as well: their lines are stale.
 int CMainDlg::NoiseCheck() {
-    const double tone = ToneBinPosition(m_Frequency, FftSize);
-    const bool noisy =
-        m_toneSettling.MayCarryOldTone() ||
-        HasNoiseLines(Spectrum(), FftSize / 2, tone, MainLobeGuardBins(m_FFT.WindowType()));
-    if (!noisy) {
-        NoiseFailCount = 0;
-        return 1;
-    }
-    if (NoiseFailCount == 10)
+    const NoiseVerdict verdict = m_sweep.CheckNoise(Spectrum(), m_Frequency, m_FFT.WindowType());
+    if (verdict == NoiseVerdict::FailAndTell)
         MessageBoxA(nullptr, "There are noise lines.", "Processing error.", MB_ICONERROR);
-    ++NoiseFailCount;
-    return 0;
+    return verdict == NoiseVerdict::Pass ? 1 : 0;
 }
 
 int CMainDlg::SweepStep(SweepPoint* out) {
-    const int c = GeneratorBin(m_Frequency, FftSize);
-    const double s = Spectrum()[c];
-    if (SweepBlockCount == 0) {
-        SweepPeak = s;
-        SweepBlockCount = 1;
+    if (!m_sweep.CountBlock(Spectrum(), m_Frequency))
         return 0;
-    }
-    if (s > SweepPeak)
-        SweepPeak = s;
-    if (SweepBlockCount < 4) {
-        ++SweepBlockCount;
-        return 0;
-    }
     const double f = m_Frequency;
-    const double p = SweepPeak;
     UpdateData(TRUE);
     m_Frequency = NextSweepFrequency(m_Frequency);
     if (m_Frequency >= SweepEndFrequency) {
@@ -490,15 +439,11 @@ int CMainDlg::SweepStep(SweepPoint* out) {
         return 0;
     }
     UpdateData(FALSE);
-    SweepBlockCount = 0;
+    const ResponsePoint& point = m_sweep.StorePoint(f, m_FFT);
     GenPeriod = SampleRate / m_Frequency;
-    m_toneSettling.Retuned();
-    // The tone rarely sits on the bin's centre: its level there is less by the
-    // window's own gain at that offset.
-    const double offset = ToneBinPosition(f, FftSize) - c;
-    *out = {f, p - m_FFT.WindowGainDb(offset)};
+    *out = {point.frequencyHz, point.levelDb};
     if (sweepObserver)
-        sweepObserver(f, p, out->p);
+        sweepObserver(point);
     return 1;
 }
 

@@ -7,9 +7,9 @@
 
 #include "DialogControls.h"
 #include "FFT.h"
+#include "FrequencySweep.h"
 #include "MainWindowPort.h"
 #include "PlotGeometry.h"
-#include "Sweep.h"
 #include "Trace.h"
 
 #include <QDialog>
@@ -37,6 +37,12 @@ constexpr UINT SB_ENDSCROLL = 8;
 // System command that closes a window.
 constexpr UINT SC_CLOSE = 0xF060;
 
+// One sweep step's result: the measured frequency (Hz) and level (dB).
+struct SweepPoint {
+    double f;
+    double p;
+};
+
 class CMainDlg : public QDialog, public WindowMessageTarget {
   public:
     explicit CMainDlg(QWidget* parent = nullptr);
@@ -51,10 +57,8 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     using BlockObserver = std::function<void(WPARAM droppedBlocks)>;
     static void SetBlockObserver(BlockObserver observer);
 
-    // Called with each sweep point as it is stored: the measured frequency
-    // (Hz), the peak of the generator's bin (dB) and the level stored, that
-    // peak corrected for the window's gain at the tone's offset from the bin.
-    using SweepObserver = std::function<void(double f, double peakDb, double levelDb)>;
+    // Called with each sweep point as it is stored.
+    using SweepObserver = std::function<void(const ResponsePoint& point)>;
     static void SetSweepObserver(SweepObserver observer);
 
     // The control with that id, null when there is none.
@@ -62,6 +66,9 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     // TRUE: controls to members; FALSE: members to controls. Returns FALSE when
     // a field's text was not a number.
     BOOL UpdateData(BOOL saveAndValidate = TRUE);
+
+    // What the sweep has seen: its counters and the points measured.
+    const FrequencySweep& Sweep() const { return m_sweep; }
 
     // The two views, drawn by the display cycle.
     PlotView* SpectrumView() const;
@@ -144,8 +151,7 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
 
     DialogControls m_controls;
     QMenu* m_systemMenu;
-    // Whether the block shown may still carry the previous sweep tone.
-    ToneSettling m_toneSettling;
+    FrequencySweep m_sweep;
     // The power read-out's text as last set.
     char m_powerText[100] = {};
 };

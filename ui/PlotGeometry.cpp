@@ -1,7 +1,8 @@
 #include "PlotGeometry.h"
 
+#include "SignalFormat.h"
+
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdint>
 
@@ -34,7 +35,7 @@ void HorizontalLine(CDC* pDC, int y, int W) {
 
 // Decades above 10 Hz of the centre frequency of FFT bin `bin`.
 double BinDecades(int bin, int fftSize) {
-    const double frequency = static_cast<double>(std::int64_t{bin} * 44100) / fftSize;
+    const double frequency = static_cast<double>(bin) * SampleRate / fftSize;
     return std::log10(frequency * 0.1);
 }
 
@@ -46,26 +47,6 @@ int LevelMagnification(int level) {
 
 } // namespace
 
-int TruncToInt(double v) {
-    if (std::isnan(v))
-        return 0;
-    if (v >= -static_cast<double>(INT_MIN))
-        return INT_MAX;
-    if (v <= static_cast<double>(INT_MIN) - 1.0)
-        return INT_MIN;
-    return static_cast<int>(v);
-}
-
-int RoundHalfAway(double v) {
-    if (!std::isfinite(v))
-        return TruncToInt(v);
-    const double r = std::fmod(v, 1.0);
-    const double whole = std::trunc(v - r);
-    if (r > 0)
-        return TruncToInt(r >= 0.5 ? whole + 1 : whole);
-    return TruncToInt(r <= -0.5 ? whole - 1 : whole);
-}
-
 int DbToY(double dB, int H) {
     if (std::isnan(dB))
         return H;
@@ -73,7 +54,7 @@ int DbToY(double dB, int H) {
 }
 
 double FreqToX(double f, int W) {
-    return std::log10(f * 0.1) * W / std::log10(44100 * 0.05);
+    return std::log10(f * 0.1) * W / std::log10(SampleRate * 0.05);
 }
 
 void DrawSpectrumGrid(CDC* pDC, const CRect& rect, const PlotPens& pens) {
@@ -83,7 +64,7 @@ void DrawSpectrumGrid(CDC* pDC, const CRect& rect, const PlotPens& pens) {
     const int H = rect.bottom;
 
     CPen* entryPen = pDC->SelectObject(pens.vGrid);
-    const double kx = W / (std::log10(44100 * 0.5) - 1.0);
+    const double kx = W / (std::log10(SampleRate * 0.5) - 1.0);
     for (int decade = 0; decade <= 3; ++decade) {
         for (int m = 2; m <= 9; ++m) {
             const int x = RoundHalfAway((std::log10(m) + decade) * kx);
@@ -128,7 +109,7 @@ void DrawSpectrumCurve(CDC* pDC, const CRect& rect, const PlotPens& pens, const 
     const int H = rect.bottom;
 
     CPen* entryPen = pDC->SelectObject(pens.curve);
-    const double kx = W / std::log10(44100 * 0.05);
+    const double kx = W / std::log10(SampleRate * 0.05);
     // Bins below 10 Hz only move the pen to the left edge.
     const double firstDecades = BinDecades(1, fftSize);
     const int firstY = DbToY(spectrum[1], H);

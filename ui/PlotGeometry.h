@@ -9,14 +9,8 @@
 // routine leaves the pen selected that it found.
 #pragma once
 
+#include "Rounding.h"
 #include "Surface.h"
-
-// Nearest integer, halves away from zero (2.5 -> 3, -2.5 -> -3, 2.4 -> 2).
-// Beyond the int range the result saturates; not a number gives 0.
-int RoundHalfAway(double v);
-
-// Truncation toward zero with the same saturation.
-int TruncToInt(double v);
 
 // +12 dB at y = 0, 0 dB at 0.1*H, -96 dB at 0.9*H, -108 dB at y = H; levels
 // beyond are held at the edges, and a level that is not a number lies at the

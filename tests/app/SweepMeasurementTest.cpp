@@ -65,8 +65,8 @@ TEST(SweepMeasurement, HumAsStrongAsTheToneHoldsTheSweepWithOneBoxAndBlocksKeepC
     humming.humDb = -20.0;
     UseVirtualCard(humming, VirtualCard::Clock::Fast);
     std::vector<SweepMeasurement> points;
-    CMainDlg::SetSweepObserver([&](double f, double peakDb, double levelDb) {
-        points.push_back({f, peakDb, levelDb});
+    CMainDlg::SetSweepObserver([&](const ResponsePoint& point) {
+        points.push_back({point.frequencyHz, point.peakDb, point.levelDb});
     });
     const RunResult run = RunProgram(60, [](const ShownBlock&) {
         CMainDlg* dialog = RunningDialog();

@@ -24,8 +24,8 @@ double Minus20dBToneDb() {
 
 SweepRun RunSweep(int blockLimit) {
     SweepRun sweep;
-    CMainDlg::SetSweepObserver([&](double f, double peakDb, double levelDb) {
-        sweep.points.push_back({f, peakDb, levelDb});
+    CMainDlg::SetSweepObserver([&](const ResponsePoint& point) {
+        sweep.points.push_back({point.frequencyHz, point.peakDb, point.levelDb});
     });
     bool started = false;
     const auto start = std::chrono::steady_clock::now();

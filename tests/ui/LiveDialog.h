@@ -7,25 +7,19 @@
 #include "MessageBox.h"
 #include "PlotView.h"
 #include "Resource.h"
-#include "Sweep.h"
+#include "measure/ToneBlocks.h"
 
 #include <QLabel>
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdint>
 #include <memory>
-#include <numbers>
 #include <string>
-
-// Amplitude of the generator's tone at "-20dB", as the playback thread plays it.
-constexpr double Minus20dBAmplitude = 6554.0 / 65536 * 32767 / 32768;
 
 struct LiveDialog : ::testing::Test {
     platform::BoxRecorder boxes;
     std::unique_ptr<CMainDlg> dialog;
-    double phase = 0.0;
+    ToneBlocks tone;
 
     void SetUp() override {
         FftSize = 8192;
@@ -34,9 +28,6 @@ struct LiveDialog : ::testing::Test {
         ASSERT_TRUE(AllocAudioBuffers());
         BlockReadyEvent.ResetEvent();
         DisplayReadyEvent.ResetEvent();
-        SweepBlockCount = 0;
-        SweepPeak = 0.0;
-        NoiseFailCount = 0;
         dialog = std::make_unique<CMainDlg>();
     }
 
@@ -51,19 +42,10 @@ struct LiveDialog : ::testing::Test {
         dialog->OnWindowMessage(WM_BLOCK_READY, dropped, 0);
     }
 
-    // A phase-continuous sine as the playback thread makes it (16-bit,
-    // truncated toward zero), plus an optional second line and DC offset.
+    // The generator's tone as the loop-back brings it (see ToneBlocks).
     void fillTone(double frequency, double amplitude, double humHz = 0, double humAmplitude = 0,
                   double dc = 0) {
-        double* block = SampleBlock();
-        for (int i = 0; i < FftSize; ++i) {
-            const auto sample =
-                static_cast<std::int16_t>(std::sin(phase) * (FullScale - 1) * amplitude);
-            phase += 2 * std::numbers::pi * frequency / 44100;
-            const double hum = humAmplitude * std::sin(2 * std::numbers::pi * humHz * i / 44100);
-            block[i] = sample / FullScale + hum + dc;
-        }
-        phase = std::fmod(phase, 2 * std::numbers::pi);
+        tone.Fill(SampleBlock(), FftSize, frequency, amplitude, humHz, humAmplitude, dc);
     }
 
     void fillConstant(double value) {
