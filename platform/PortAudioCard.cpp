@@ -106,6 +106,12 @@ int captureCallback(const void* input, void*, unsigned long frames, const PaStre
     return paContinue;
 }
 
+// "pulse (ALSA)": the device and the host API it is reached through.
+std::string nameOf(const PaDeviceInfo& device) {
+    const PaHostApiInfo* api = Pa_GetHostApiInfo(device.hostApi);
+    return api ? std::string(device.name) + " (" + api->name + ")" : device.name;
+}
+
 } // namespace
 
 PortAudioCard::~PortAudioCard() {
@@ -212,6 +218,11 @@ MMRESULT PortAudioCard::closeInput() {
     return closeStream(m_input);
 }
 
+std::string PortAudioCard::deviceName(WaveDirection direction) const {
+    std::lock_guard lock(m_mutex);
+    return direction == WaveDirection::Output ? m_outputName : m_inputName;
+}
+
 std::string PortAudioCard::lastFailure() const {
     std::lock_guard lock(m_mutex);
     return m_lastFailure;
@@ -255,6 +266,7 @@ MMRESULT PortAudioCard::openStream(Direction direction, const WAVEFORMATEX& form
         terminatePortAudio();
         return result;
     }
+    (output ? m_outputName : m_inputName) = nameOf(*info);
     return MMSYSERR_NOERROR;
 }
 

@@ -29,6 +29,7 @@ class PortAudioCard : public SoundCard {
     MMRESULT stopInput() override;
     MMRESULT closeInput() override;
 
+    std::string deviceName(WaveDirection direction) const override;
     std::string lastFailure() const override;
 
   private:
@@ -45,5 +46,7 @@ class PortAudioCard : public SoundCard {
     PaStream* m_output = nullptr;
     PaStream* m_input = nullptr;
     bool m_inputRunning = false;
+    std::string m_outputName;
+    std::string m_inputName;
     std::string m_lastFailure;
 };

@@ -66,6 +66,10 @@ class SoundCard {
     virtual MMRESULT stopInput() = 0;
     virtual MMRESULT closeInput() = 0;
 
+    // The name of the device last opened in that direction, as the user
+    // knows it ("" before the first open).
+    virtual std::string deviceName(WaveDirection direction) const = 0;
+
     // The card's own words for its last failure ("" when it has none), which
     // the error texts of the device layer include.
     virtual std::string lastFailure() const = 0;

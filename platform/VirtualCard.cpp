@@ -1,5 +1,7 @@
 #include "VirtualCard.h"
 
+#include "VirtualCardSettings.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -114,6 +116,10 @@ MMRESULT VirtualCard::stopInput() {
 
 MMRESULT VirtualCard::closeInput() {
     return close(WaveDirection::Input);
+}
+
+std::string VirtualCard::deviceName(WaveDirection) const {
+    return "virtual loop-back card: " + DescribeVirtualCard(model());
 }
 
 std::string VirtualCard::lastFailure() const {

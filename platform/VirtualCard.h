@@ -55,6 +55,9 @@ class VirtualCard : public SoundCard {
     MMRESULT startInput() override;
     MMRESULT stopInput() override;
     MMRESULT closeInput() override;
+    // The same for both directions: the card and its device under test, as
+    // --virtual-card settings.
+    std::string deviceName(WaveDirection direction) const override;
     std::string lastFailure() const override;
     void buffersQueued() override;
     MMRESULT injectedFault(WaveOperation operation) override;

@@ -1,0 +1,118 @@
+#include "AtomicFile.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class AtomicFile : public testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "tembrix-atomic-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_folder = pattern;
+    }
+    void TearDown() override { fs::remove_all(m_folder); }
+
+    std::string path(const char* name) const { return (m_folder / name).string(); }
+
+    std::vector<std::string> names() const {
+        std::vector<std::string> found;
+        for (const fs::directory_entry& entry : fs::directory_iterator(m_folder))
+            found.push_back(entry.path().filename().string());
+        return found;
+    }
+
+    fs::path m_folder;
+};
+
+std::string contentsOf(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream read;
+    read << file.rdbuf();
+    return read.str();
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat status;
+    EXPECT_EQ(stat(path.c_str(), &status), 0);
+    return status.st_mode & 0777;
+}
+
+using Names = std::vector<std::string>;
+
+TEST_F(AtomicFile, WritesANewFileThenReplacesItWithoutLeavingTemporaries) {
+    const std::string target = path("result.csv");
+    const mode_t previousMask = umask(027);
+    std::string error;
+    EXPECT_TRUE(platform::WriteFileAtomically(target, "first, longer contents\n", error)) << error;
+    EXPECT_EQ(modeOf(target), 0640u); // 0644 less the umask, not mkstemp's 0600
+    umask(previousMask);
+    EXPECT_EQ(contentsOf(target), "first, longer contents\n");
+
+    chmod(target.c_str(), 0600);
+    const std::string binary("a\0b\n", 4);
+    EXPECT_TRUE(platform::WriteFileAtomically(target, binary, error)) << error;
+    EXPECT_EQ(contentsOf(target), binary);
+    EXPECT_EQ(modeOf(target), 0600u); // a replaced file keeps its permissions
+
+    EXPECT_TRUE(platform::WriteFileAtomically(target, "", error)) << error;
+    EXPECT_EQ(contentsOf(target), "");
+    EXPECT_EQ(names(), Names{"result.csv"});
+}
+
+TEST_F(AtomicFile, FolderThatCannotBeWrittenIsReportedAndLeavesNoFile) {
+    std::string error;
+    EXPECT_FALSE(platform::WriteFileAtomically("/proc/tembrix-test.csv", "x", error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(fs::exists("/proc/tembrix-test.csv"));
+
+    EXPECT_FALSE(platform::WriteFileAtomically(path("missing/result.csv"), "x", error));
+    EXPECT_EQ(error, "No such file or directory");
+    EXPECT_TRUE(names().empty());
+}
+
+// A file size limit makes the write itself fail part way, as a full disk would.
+TEST_F(AtomicFile, FailedWriteLeavesTheOldFileIntactAndRemovesTheTemporary) {
+    const std::string target = path("result.csv");
+    std::string error;
+    ASSERT_TRUE(platform::WriteFileAtomically(target, "old", error)) << error;
+
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previousLimit;
+    getrlimit(RLIMIT_FSIZE, &previousLimit);
+    rlimit limit = previousLimit;
+    limit.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const bool written = platform::WriteFileAtomically(target, std::string(100000, 'n'), error);
+    setrlimit(RLIMIT_FSIZE, &previousLimit);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(written);
+    EXPECT_EQ(error, "File too large");
+    EXPECT_EQ(contentsOf(target), "old");
+    EXPECT_EQ(names(), Names{"result.csv"});
+}
+
+TEST_F(AtomicFile, TargetThatIsAFolderIsLeftAsItWas) {
+    const std::string target = path("result.csv");
+    fs::create_directory(target);
+    std::string error;
+    EXPECT_FALSE(platform::WriteFileAtomically(target, "x", error));
+    EXPECT_EQ(error, "Is a directory");
+    EXPECT_TRUE(fs::is_directory(target));
+    EXPECT_EQ(names(), Names{"result.csv"});
+}
+
+} // namespace
