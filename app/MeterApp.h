@@ -16,10 +16,7 @@ class CMeterApp : public CWinApp {
     CMainDlg* mainDialog() const { return m_mainDialog; }
 
   private:
-    void startThreads();
-    void openDevices();
     void runMainDialog();
-    void shutDown();
 
     MainWindowPort* m_port = nullptr;
     CMainDlg* m_mainDialog = nullptr;

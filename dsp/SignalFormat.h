@@ -8,3 +8,6 @@ constexpr double SampleRate = 44100.0;
 constexpr int BlockSize = 8192;
 // A 16-bit sample s is s / SampleFullScale of full scale.
 constexpr double SampleFullScale = 32768.0;
+// The FFT order of a block: 2^BlockOrder = BlockSize.
+constexpr int BlockOrder = 13;
+static_assert(1 << BlockOrder == BlockSize);

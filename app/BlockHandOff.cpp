@@ -1,0 +1,37 @@
+#include "BlockHandOff.h"
+
+#include "Audio.h"
+#include "QueueWindow.h"
+#include "StopSignals.h"
+
+namespace app {
+namespace {
+// How often a wait looks for a stop signal.
+constexpr std::chrono::milliseconds SignalCheck{100};
+} // namespace
+
+BlockHandOff::BlockHandOff(QueueWindow& window)
+    : m_window(window), m_lastBlock(std::chrono::steady_clock::now()) {}
+
+BlockHandOff::Wait BlockHandOff::Next(WPARAM& droppedBefore) {
+    for (;;) {
+        if (CaughtStopSignal() != 0)
+            return Wait::Stopped;
+        const auto message = m_window.take(SignalCheck);
+        const auto now = std::chrono::steady_clock::now();
+        if (message && message->message == WM_BLOCK_READY &&
+            WaitForSingleObject(BlockReadyEvent, 0) == WAIT_OBJECT_0) {
+            m_lastBlock = now;
+            droppedBefore = message->wParam;
+            return Wait::Block;
+        }
+        if (now - m_lastBlock > NoAudioLimit)
+            return Wait::NoAudio;
+    }
+}
+
+void BlockHandOff::Done() {
+    DisplayReadyEvent.SetEvent();
+}
+
+} // namespace app

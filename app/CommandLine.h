@@ -1,0 +1,44 @@
+// The command line: the window (no subcommand) or a measurement without one
+// ("sweep", "spectrum"), and their options. Everything is checked before any
+// device is opened.
+#pragma once
+
+#include "AudioBackend.h"
+#include "DeviceModel.h"
+#include "FFT.h"
+#include "WinTypes.h"
+
+#include <optional>
+#include <string>
+
+namespace app {
+
+enum class Subcommand { Window, Sweep, Spectrum };
+
+struct CommandLine {
+    Subcommand subcommand = Subcommand::Window;
+    platform::AudioBackend audio = platform::AudioBackend::System;
+    bool fast = false; // the virtual card's fast clock
+    DeviceModel virtualCard = DeviceModel::ConsumerCard();
+
+    // The measurements'.
+    int windowType = CFFT::QuasiChebyshev;
+    WPARAM level = 0;    // as the level buttons post it: 65536, 6554 or 0
+    std::string csvPath; // empty: standard output
+    bool quiet = false;
+    double pointTimeoutSeconds = 30;
+    std::optional<double> toneHz; // none: the window's start tone
+    int blocks = 1;
+};
+
+// The level as result files name it: "0 dB", "-20 dB" or "off".
+const char* LevelName(WPARAM level);
+// "quasi-chebyshev" or "rectangle".
+const char* WindowName(int windowType);
+
+// Reads the arguments. Ours start with "--"; in the window's case others are
+// left for Qt. Returns -1 to go on with `command`, or the status to end with:
+// ExitDone after --help, ExitUsage after a one-line reason on standard error.
+int ParseCommandLine(int argc, char** argv, CommandLine& command);
+
+} // namespace app

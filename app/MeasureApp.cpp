@@ -1,0 +1,69 @@
+#include "MeasureApp.h"
+
+#include "AudioBackend.h"
+#include "AudioSession.h"
+#include "ExitStatus.h"
+#include "Process.h"
+#include "ResultFile.h"
+#include "SignalFormat.h"
+#include "SoundCard.h"
+#include "SpectrumCommand.h"
+#include "StopSignals.h"
+#include "SweepCommand.h"
+#include "Version.h"
+
+#include <csignal>
+#include <memory>
+
+namespace app {
+namespace {
+
+std::unique_ptr<MeasurementCommand> CommandFor(const CommandLine& command) {
+    if (command.subcommand == Subcommand::Spectrum)
+        return std::make_unique<SpectrumCommand>(command);
+    return std::make_unique<SweepCommand>(command);
+}
+
+} // namespace
+
+BOOL CMeasureApp::InitInstance() {
+    platform::TreatEveryProcessEndAsFailure();
+    CatchStopSignals();
+    // A reader that went away is a write error, reported as such.
+    std::signal(SIGPIPE, SIG_IGN);
+    ResultFile output;
+    if (!output.Open(m_command.csvPath)) {
+        m_status = Report({ExitFailed, output.Error()});
+        return FALSE;
+    }
+
+    PrepareAudioState();
+    const std::unique_ptr<MeasurementCommand> measurement = CommandFor(m_command);
+    RequireAudioDevices();
+    StartAudioThreads();
+    m_pMainWnd = &m_window;
+    measurement->SetTone();
+    OpenAudioDevices();
+    BlockHandOff blocks(m_window);
+    m_status = measurement->Run(blocks, output, DescribeRun());
+    ShutDownAudio();
+    m_pMainWnd = nullptr;
+    return FALSE;
+}
+
+RunInfo CMeasureApp::DescribeRun() const {
+    const SoundCard& card = platform::CurrentSoundCard();
+    RunInfo run;
+    run.measurement = m_command.subcommand == Subcommand::Spectrum ? "spectrum" : "sweep";
+    run.version = TembrixVersion;
+    run.dateTime = IsoDateTime(std::chrono::system_clock::now());
+    run.audio = m_command.audio == platform::AudioBackend::Virtual ? "virtual" : "system";
+    run.inputDevice = card.deviceName(WaveDirection::Input);
+    run.outputDevice = card.deviceName(WaveDirection::Output);
+    run.level = LevelName(m_command.level);
+    run.sampleRateHz = SampleRate;
+    run.blockSize = BlockSize;
+    return run;
+}
+
+} // namespace app

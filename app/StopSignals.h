@@ -1,0 +1,12 @@
+// SIGINT and SIGTERM during a command-line run: instead of ending the process
+// at once, they are noted, and the run ends between two blocks after writing
+// what it has measured.
+#pragma once
+
+namespace app {
+
+void CatchStopSignals();
+// The stop signal caught, or 0.
+int CaughtStopSignal();
+
+} // namespace app
