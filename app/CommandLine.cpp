@@ -14,14 +14,17 @@
 namespace app {
 namespace {
 
-constexpr WPARAM Level0dB = 65536;
-constexpr WPARAM LevelMinus20dB = 6554;
-constexpr WPARAM LevelOff = 0;
+// As the window numbers its level buttons.
+constexpr int Level0dB = 0;
+constexpr int LevelMinus20dB = 1;
+constexpr int LevelOff = 2;
 
 // The window's frequency range.
 constexpr double LowestTone = 2 * SampleRate / BlockSize;
 constexpr double HighestTone = SweepEndFrequency;
 constexpr int MostBlocks = 100000;
+// A point takes eleven blocks (2 s) of audio at the least.
+constexpr double ShortestPointTimeout = 3;
 constexpr double LongestPointTimeout = 24 * 3600;
 
 constexpr const char* ExitStatusTable = R"(Exit status (every subcommand):
@@ -96,7 +99,8 @@ Options:
 %s%s  --level=0|-20            the tone's level in dB (default -20)
   --quiet                  no progress and no summary on standard error
   --point-timeout=SECONDS  give up when a frequency yields no point within
-                           that much audio (default 30)
+                           that much audio, 3 to 86400 (default 30; a point
+                           takes at least eleven blocks, 2 s)
   --help                   this text
 
 %sColumns: frequency_hz,level_db,peak_db,window_gain_db,blocks
@@ -160,7 +164,7 @@ bool ReadWhole(std::string_view text, int& value) {
     return error == std::errc{} && end == text.data() + text.size();
 }
 
-bool ReadLevel(std::string_view text, bool offAllowed, WPARAM& level) {
+bool ReadLevel(std::string_view text, bool offAllowed, int& level) {
     if (text == "0")
         level = Level0dB;
     else if (text == "-20")
@@ -229,9 +233,9 @@ class Parser {
         }
         if (sweep && name == "--point-timeout" && hasValue)
             return Check(ParseDouble(std::string(value), m_command.pointTimeoutSeconds) &&
-                             m_command.pointTimeoutSeconds > 0 &&
+                             m_command.pointTimeoutSeconds >= ShortestPointTimeout &&
                              m_command.pointTimeoutSeconds <= LongestPointTimeout,
-                         option, "seconds above 0, at most a day");
+                         option, "from 3 to 86400 seconds");
         if (spectrum && name == "--tone" && hasValue) {
             double hz = 0;
             const bool inRange =
@@ -283,18 +287,6 @@ class Parser {
 };
 
 } // namespace
-
-const char* LevelName(WPARAM level) {
-    if (level == Level0dB)
-        return "0 dB";
-    if (level == LevelMinus20dB)
-        return "-20 dB";
-    return "off";
-}
-
-const char* WindowName(int windowType) {
-    return windowType == CFFT::Rectangle ? "rectangle" : "quasi-chebyshev";
-}
 
 int ParseCommandLine(int argc, char** argv, CommandLine& command) {
     int first = 1;

@@ -6,7 +6,6 @@
 #include "AudioBackend.h"
 #include "DeviceModel.h"
 #include "FFT.h"
-#include "WinTypes.h"
 
 #include <optional>
 #include <string>
@@ -23,18 +22,13 @@ struct CommandLine {
 
     // The measurements'.
     int windowType = CFFT::QuasiChebyshev;
-    WPARAM level = 0;    // as the level buttons post it: 65536, 6554 or 0
+    int level = 0;       // as the window's level buttons: 0 dB, -20 dB, off
     std::string csvPath; // empty: standard output
     bool quiet = false;
     double pointTimeoutSeconds = 30;
     std::optional<double> toneHz; // none: the window's start tone
     int blocks = 1;
 };
-
-// The level as result files name it: "0 dB", "-20 dB" or "off".
-const char* LevelName(WPARAM level);
-// "quasi-chebyshev" or "rectangle".
-const char* WindowName(int windowType);
 
 // Reads the arguments. Ours start with "--"; in the window's case others are
 // left for Qt. Returns -1 to go on with `command`, or the status to end with:

@@ -17,7 +17,7 @@ namespace app {
 void SpectrumCommand::SetTone() {
     if (m_command.toneHz)
         GenPeriod = SampleRate / *m_command.toneHz;
-    SoundOutThread->PostThreadMessage(WM_SET_LEVEL, m_command.level, 0);
+    SoundOutThread->PostThreadMessage(WM_SET_LEVEL, LevelCommands[m_command.level], 0);
 }
 
 // The blocks that may still carry what played before the tone are skipped,

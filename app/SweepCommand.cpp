@@ -33,7 +33,7 @@ SweepCommand::SweepCommand(const CommandLine& command)
 
 void SweepCommand::SetTone() {
     GenPeriod = SampleRate / m_frequency;
-    SoundOutThread->PostThreadMessage(WM_SET_LEVEL, m_command.level, 0);
+    SoundOutThread->PostThreadMessage(WM_SET_LEVEL, LevelCommands[m_command.level], 0);
 }
 
 int SweepCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {

@@ -120,3 +120,6 @@ constexpr UINT WM_BLOCK_READY = WM_USER + 5;
 // Posted by the window to the playback thread: wParam = tone amplitude times
 // 65536 (65536 full scale, 6554 -20 dB, 0 silence).
 constexpr UINT WM_SET_LEVEL = WM_USER + 6;
+// WM_SET_LEVEL's wParam for each of the window's level buttons, in order:
+// "0dB", "-20dB", "No".
+constexpr WPARAM LevelCommands[] = {65536, 6554, 0};

@@ -1,5 +1,7 @@
 #include "ResultCsv.h"
 
+#include "FFT.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -160,6 +162,15 @@ bool RefuseLine(std::string& error, std::size_t lineNumber, std::string_view pro
 }
 
 } // namespace
+
+const char* WindowName(int windowType) {
+    return windowType == CFFT::Rectangle ? "rectangle" : "quasi-chebyshev";
+}
+
+const char* LevelName(int level) {
+    constexpr const char* names[] = {"0 dB", "-20 dB", "off"};
+    return level >= 0 && level <= 2 ? names[level] : "off";
+}
 
 std::string IsoDateTime(std::chrono::system_clock::time_point when) {
     const std::time_t time = std::chrono::system_clock::to_time_t(when);

@@ -28,6 +28,11 @@ struct RunInfo {
     int blocks = 0;    // spectrum: blocks averaged (0: not written)
 };
 
+// How result files name the analysis window and the tone's level, given as
+// the window's level buttons are numbered: 0 "0 dB", 1 "-20 dB", 2 "off".
+const char* WindowName(int windowType);
+const char* LevelName(int level);
+
 // Local time with its numeric offset, e.g. "2026-12-08T23:41:05+01:00"; empty
 // when the time cannot be broken down (a year beyond the C library's range).
 std::string IsoDateTime(std::chrono::system_clock::time_point when);

@@ -35,6 +35,14 @@ void SelectAudioBackend(AudioBackend backend) {
     selectedBackend = backend;
 }
 
+AudioBackend SelectedAudioBackend() {
+    return selectedBackend;
+}
+
+const char* AudioBackendName(AudioBackend backend) {
+    return backend == AudioBackend::Virtual ? "virtual" : "system";
+}
+
 SoundCard& CurrentSoundCard() {
     if (selectedBackend == AudioBackend::Virtual)
         return TheVirtualCard();

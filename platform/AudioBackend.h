@@ -16,6 +16,9 @@ enum class AudioBackend { System, Virtual };
 bool ParseAudioBackend(std::string_view name, AudioBackend& backend);
 
 void SelectAudioBackend(AudioBackend backend);
+AudioBackend SelectedAudioBackend();
+// "system" or "virtual", as the option names it.
+const char* AudioBackendName(AudioBackend backend);
 
 // The card behind the device layer (the system card unless another was
 // selected).

@@ -3,6 +3,7 @@
 
 #include <span>
 
+// Command 0 is a separator.
 struct MenuItemTemplate {
     int command;
     const char* caption;
@@ -18,5 +19,6 @@ struct MenuTemplate {
     std::span<const PopupTemplate> popups;
 };
 
-// IDR_SPECTRUM_MENU: the analysis-window choice of the spectrum view.
+// IDR_SPECTRUM_MENU: the analysis-window choice of the spectrum view, then
+// saving what it shows and comparing with a saved response.
 extern const MenuTemplate SpectrumMenuTemplate;

@@ -28,3 +28,8 @@ constexpr int IDC_STATIC = -1;
 
 constexpr int ID_SPECTRUM_QUASICHEBISHEV = 32771;
 constexpr int ID_SPECTRUM_RECTANGLE = 32772;
+constexpr int ID_SAVE_RESPONSE = 32773;
+constexpr int ID_SAVE_SPECTRUM = 32774;
+constexpr int ID_SAVE_PICTURE = 32775;
+constexpr int ID_COMPARE_RESPONSE = 32776;
+constexpr int ID_CLEAR_COMPARISON = 32777;

@@ -1,7 +1,9 @@
 #include "MainDlg.h"
 
 #include "AboutDlg.h"
+#include "AtomicFile.h"
 #include "Audio.h"
+#include "AudioBackend.h"
 #include "BlockAnalysis.h"
 #include "DataExchange.h"
 #include "DialogTemplate.h"
@@ -11,11 +13,16 @@
 #include "NumberFormat.h"
 #include "PlotView.h"
 #include "Resource.h"
+#include "SoundCard.h"
 #include "StringTable.h"
 #include "SweepPlan.h"
+#include "Version.h"
 
 #include <QAbstractButton>
+#include <QBuffer>
 #include <QContextMenuEvent>
+#include <QFile>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -31,6 +38,7 @@ namespace {
 
 CMainDlg::BlockObserver blockObserver;
 CMainDlg::SweepObserver sweepObserver;
+CMainDlg::FileChooser fileChooser;
 
 constexpr const char* QuasiChebishevCaption = "Sound card Tembrix®, used quasi-Chebishev window.";
 constexpr const char* RectangleCaption = "Sound card Tembrix®, used rectangle window.";
@@ -64,7 +72,18 @@ const CommandEntry ClickMap[] = {
 const CommandEntry CommandMap[] = {
     {ID_SPECTRUM_RECTANGLE, &CMainDlg::OnSpectrumRectangle},
     {ID_SPECTRUM_QUASICHEBISHEV, &CMainDlg::OnSpectrumQuasiChebishev},
+    {ID_SAVE_RESPONSE, &CMainDlg::OnSaveResponse},
+    {ID_SAVE_SPECTRUM, &CMainDlg::OnSaveSpectrum},
+    {ID_SAVE_PICTURE, &CMainDlg::OnSavePicture},
+    {ID_COMPARE_RESPONSE, &CMainDlg::OnCompareResponse},
+    {ID_CLEAR_COMPARISON, &CMainDlg::OnClearComparison},
 };
+
+constexpr const char* CsvFilter = "CSV files (*.csv)";
+constexpr const char* PngFilter = "PNG pictures (*.png)";
+constexpr const char* FileErrorTitle = "File error.";
+// Far more than any response file; a larger file is not one.
+constexpr qint64 LargestResponseFile = 1 << 20;
 
 // b counted from 1 until 2^b is the block length. A length that is no such
 // power within the engine's reach gives 0, an order the engine never
@@ -99,11 +118,32 @@ UINT ScrollCode(int action) {
     }
 }
 
-void CheckMenuItem(QMenu& menu, int command, bool checked) {
+QAction* FindMenuItem(QMenu& menu, int command) {
     for (QAction* action : menu.actions()) {
         if (action->data().toInt() == command)
-            action->setChecked(checked);
+            return action;
     }
+    return nullptr;
+}
+
+void CheckMenuItem(QMenu& menu, int command, bool checked) {
+    QAction* action = FindMenuItem(menu, command);
+    action->setCheckable(true);
+    action->setChecked(checked);
+}
+
+void EnableMenuItem(QMenu& menu, int command, bool enabled) {
+    FindMenuItem(menu, command)->setEnabled(enabled);
+}
+
+QString AskForFile(const QString& title, const QString& suggested, const QString& filter,
+                   bool forSaving) {
+    return forSaving ? QFileDialog::getSaveFileName(nullptr, title, suggested, filter)
+                     : QFileDialog::getOpenFileName(nullptr, title, suggested, filter);
+}
+
+void ShowFileError(const std::string& text) {
+    MessageBoxA(nullptr, text.c_str(), FileErrorTitle, MB_ICONERROR);
 }
 
 // The controls that a running sweep disables, in this order.
@@ -138,6 +178,10 @@ void CMainDlg::OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void CMainDlg::SetSweepObserver(SweepObserver observer) {
     sweepObserver = std::move(observer);
+}
+
+void CMainDlg::SetFileChooser(FileChooser chooser) {
+    fileChooser = std::move(chooser);
 }
 
 // One run per handed-off block; SampleBlock is the window's until
@@ -196,7 +240,9 @@ void CMainDlg::ShowSpectrum() {
         DrawSpectrumGrid(spectrum->dc(), rect);
     }
     m_Trace.Draw(spectrum->dc());
+    m_comparison.Draw(spectrum->dc(), rect);
     m_FFT.Transform(SampleBlock(), Spectrum());
+    m_spectrumShown = true;
     DrawSpectrumCurve(spectrum->dc(), rect);
     DrawSpectrumGrid(spectrum->dc(), rect);
     spectrum->update();
@@ -331,14 +377,20 @@ std::unique_ptr<QMenu> CMainDlg::CreateSpectrumMenu() {
     const PopupTemplate& popup = SpectrumMenuTemplate.popups.front();
     auto menu = std::make_unique<QMenu>(QString::fromUtf8(popup.caption));
     for (const MenuItemTemplate& item : popup.items) {
+        if (item.command == 0) {
+            menu->addSeparator();
+            continue;
+        }
         QAction* action = menu->addAction(QString::fromUtf8(item.caption));
-        action->setCheckable(true);
         action->setData(item.command);
         connect(action, &QAction::triggered, this,
                 [this, command = item.command] { OnCommand(command); });
     }
     CheckMenuItem(*menu, ID_SPECTRUM_RECTANGLE, m_FFT.WindowType() == CFFT::Rectangle);
     CheckMenuItem(*menu, ID_SPECTRUM_QUASICHEBISHEV, m_FFT.WindowType() == CFFT::QuasiChebyshev);
+    EnableMenuItem(*menu, ID_SAVE_RESPONSE, m_Trace.count() >= 0);
+    EnableMenuItem(*menu, ID_SAVE_SPECTRUM, m_spectrumShown);
+    EnableMenuItem(*menu, ID_CLEAR_COMPARISON, !m_comparison.empty());
     return menu;
 }
 
@@ -405,6 +457,7 @@ void CMainDlg::OnAFC() {
     m_RemoveDC = 1;
     m_Trace.Clear();
     m_sweep.Start();
+    m_sweepRun = DescribeRun("sweep");
     m_Frequency = SweepStartFrequency(FftSize);
     GenPeriod = SampleRate / m_Frequency;
     EnableSettings(false);
@@ -445,6 +498,89 @@ int CMainDlg::SweepStep(SweepPoint* out) {
     if (sweepObserver)
         sweepObserver(point);
     return 1;
+}
+
+void CMainDlg::OnSaveResponse() {
+    const QString path = ChooseFile("Save response as CSV", "response.csv", CsvFilter, true);
+    if (path.isEmpty())
+        return;
+    RunInfo run = m_sweepRun;
+    const std::optional<int> window = m_sweep.PointsWindowType();
+    run.window = window ? WindowName(*window) : "mixed";
+    WriteResultFile(path, ResponseCsv(run, m_sweep.Points()));
+}
+
+void CMainDlg::OnSaveSpectrum() {
+    const QString path = ChooseFile("Save spectrum as CSV", "spectrum.csv", CsvFilter, true);
+    if (path.isEmpty())
+        return;
+    RunInfo run = DescribeRun("spectrum");
+    run.toneHz = SampleRate / GenPeriod;
+    run.blocks = 1;
+    const std::span<const double> levels(Spectrum(), FftSize / 2);
+    WriteResultFile(path, SpectrumCsv(run, levels, SampleRate / FftSize));
+}
+
+void CMainDlg::OnSavePicture() {
+    const QString path = ChooseFile("Save picture", "tembrix.png", PngFilter, true);
+    if (path.isEmpty())
+        return;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    grab().save(&buffer, "PNG");
+    WriteResultFile(path, std::string_view(png.constData(), png.size()));
+}
+
+void CMainDlg::OnCompareResponse() {
+    const QString path = ChooseFile("Compare with saved response", "", CsvFilter, false);
+    if (path.isEmpty())
+        return;
+    const std::string name = path.toStdString();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return ShowFileError("Cannot read " + name + ": " + file.errorString().toStdString());
+    if (file.size() > LargestResponseFile)
+        return ShowFileError(name + " is too large for a response file.");
+    const QByteArray text = file.readAll();
+    std::vector<ResponsePoint> points;
+    std::string error;
+    if (!ParseResponseCsv(std::string_view(text.constData(), text.size()), points, error))
+        return ShowFileError(name + " is not a response file: " + error);
+    m_comparison.Load(std::move(points));
+}
+
+void CMainDlg::OnClearComparison() {
+    m_comparison.Clear();
+}
+
+RunInfo CMainDlg::DescribeRun(const char* measurement) const {
+    const SoundCard& card = platform::CurrentSoundCard();
+    RunInfo run;
+    run.measurement = measurement;
+    run.version = TembrixVersion;
+    run.dateTime = IsoDateTime(std::chrono::system_clock::now());
+    run.audio = platform::AudioBackendName(platform::SelectedAudioBackend());
+    run.inputDevice = card.deviceName(WaveDirection::Input);
+    run.outputDevice = card.deviceName(WaveDirection::Output);
+    run.level = LevelName(m_Level);
+    run.window = WindowName(m_FFT.WindowType());
+    run.sampleRateHz = SampleRate;
+    run.blockSize = FftSize;
+    return run;
+}
+
+QString CMainDlg::ChooseFile(const char* title, const char* suggested, const char* filter,
+                             bool forSaving) {
+    const FileChooser& choose = fileChooser ? fileChooser : AskForFile;
+    return choose(QString::fromUtf8(title), QString::fromUtf8(suggested), QString::fromUtf8(filter),
+                  forSaving);
+}
+
+void CMainDlg::WriteResultFile(const QString& path, std::string_view contents) {
+    std::string error;
+    if (!platform::WriteFileAtomically(QFile::encodeName(path).toStdString(), contents, error))
+        ShowFileError("Cannot write " + path.toStdString() + ": " + error);
 }
 
 void CMainDlg::OnHScroll(UINT nSBCode, UINT nPos, QScrollBar* pScrollBar) {

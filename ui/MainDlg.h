@@ -5,11 +5,13 @@
 // releases the thread for the next one.
 #pragma once
 
+#include "ComparisonTrace.h"
 #include "DialogControls.h"
 #include "FFT.h"
 #include "FrequencySweep.h"
 #include "MainWindowPort.h"
 #include "PlotGeometry.h"
+#include "ResultCsv.h"
 #include "Trace.h"
 
 #include <QDialog>
@@ -67,6 +69,12 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     // a field's text was not a number.
     BOOL UpdateData(BOOL saveAndValidate = TRUE);
 
+    // Asks the user for a file to save to (forSaving) or to read, offering
+    // `suggested`; empty when the user cancels. Tests put their own.
+    using FileChooser = std::function<QString(const QString& title, const QString& suggested,
+                                              const QString& filter, bool forSaving)>;
+    static void SetFileChooser(FileChooser chooser);
+
     // What the sweep has seen: its counters and the points measured.
     const FrequencySweep& Sweep() const { return m_sweep; }
 
@@ -99,6 +107,13 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     void OnOptionClicked();
     void OnAFC();
     void OnHScroll(UINT nSBCode, UINT nPos, QScrollBar* pScrollBar);
+    // The spectrum view's file commands. A file is written whole under a
+    // temporary name and renamed into place; a failure is shown in a box.
+    void OnSaveResponse();
+    void OnSaveSpectrum();
+    void OnSavePicture();
+    void OnCompareResponse();
+    void OnClearComparison();
     // Enter: applies the typed frequency to the generator.
     void OnOK();
 
@@ -148,10 +163,19 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     void ConnectControls();
     void AppendAboutItem();
     PlotPens Pens();
+    RunInfo DescribeRun(const char* measurement) const;
+    QString ChooseFile(const char* title, const char* suggested, const char* filter,
+                       bool forSaving);
+    void WriteResultFile(const QString& path, std::string_view contents);
 
     DialogControls m_controls;
     QMenu* m_systemMenu;
     FrequencySweep m_sweep;
+    // The running or last sweep, as its response file describes it.
+    RunInfo m_sweepRun;
+    ComparisonTrace m_comparison;
+    // Spectrum holds a displayed block's spectrum.
+    bool m_spectrumShown = false;
     // The power read-out's text as last set.
     char m_powerText[100] = {};
 };

@@ -121,9 +121,18 @@ TEST_F(MeterAppTest, DialogEndShutsDownInOrderAndReleasesEverything) {
     EXPECT_EQ(platform::LiveGlobalBlocks(), blocksBefore);
     for (void* buffer : AudioBuffers)
         EXPECT_EQ(buffer, nullptr);
-    // Both threads have ended: their identities take no more messages.
-    EXPECT_FALSE(PostThreadMessageA(run.outputThreadId, WM_SET_LEVEL, 0, 0));
-    EXPECT_FALSE(PostThreadMessageA(run.inputThreadId, WM_SET_LEVEL, 0, 0));
+    // Both threads end once they have set their closed events: soon after,
+    // their identities take no more messages.
+    const auto ended = [](DWORD thread) {
+        for (int i = 0; i < 100; ++i) {
+            if (!PostThreadMessageA(thread, WM_SET_LEVEL, 0, 0))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    };
+    EXPECT_TRUE(ended(run.outputThreadId));
+    EXPECT_TRUE(ended(run.inputThreadId));
 }
 
 TEST_F(MeterAppTest, ShutdownStopsTheThreadsBeforeItResetsAndClosesTheDevices) {

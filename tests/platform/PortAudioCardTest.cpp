@@ -2,8 +2,8 @@
 // output loops back into its default input (.ci/pulse-start sets one up):
 // a tone played must come back unchanged and without gaps.
 #include "PortAudioCard.h"
-#include "SoundServer.h"
 #include "AudioBackend.h"
+#include "SoundServer.h"
 #include "Thread.h"
 #include "WaveAudio.h"
 

@@ -265,8 +265,14 @@ TEST_F(MainDialog, EscapeEndsTheDialog) {
 TEST_F(MainDialog, TheSpectrumMenuTicksTheWindowInUseAndSwitchesIt) {
     std::unique_ptr<QMenu> menu = dialog->CreateSpectrumMenu();
     EXPECT_EQ(menu->title(), "Spectrum");
-    EXPECT_EQ(Items(*menu),
-              (std::vector<MenuItem>{{"Quasi-Chebishev", true}, {"Rectangle", false}}));
+    EXPECT_EQ(Items(*menu), (std::vector<MenuItem>{{"Quasi-Chebishev", true},
+                                                   {"Rectangle", false},
+                                                   {"", false},
+                                                   {"Save response as CSV...", false},
+                                                   {"Save spectrum as CSV...", false},
+                                                   {"Save picture...", false},
+                                                   {"Compare with saved response...", false},
+                                                   {"Clear comparison", false}}));
 
     FindAction(*menu, "Rectangle")->trigger();
     EXPECT_EQ(caption(), "Sound card Tembrix®, used rectangle window.");
@@ -274,7 +280,8 @@ TEST_F(MainDialog, TheSpectrumMenuTicksTheWindowInUseAndSwitchesIt) {
     EXPECT_EQ(dialog->m_FFT.Order(), 13);
     const std::span<const double> window = dialog->m_FFT.Window();
     EXPECT_EQ(window.front(), window[window.size() / 2]) << "the next transform is unwindowed";
-    EXPECT_EQ(Items(*dialog->CreateSpectrumMenu()),
+    const std::vector<MenuItem> ticked = Items(*dialog->CreateSpectrumMenu());
+    EXPECT_EQ(std::vector<MenuItem>(ticked.begin(), ticked.begin() + 2),
               (std::vector<MenuItem>{{"Quasi-Chebishev", false}, {"Rectangle", true}}));
 
     FindAction(*menu, "Quasi-Chebishev")->trigger();
@@ -291,7 +298,8 @@ TEST_F(MainDialog, ARightClickShowsTheSpectrumMenuOnlyOverTheSpectrumView) {
     };
     const auto overView = MenusShown([&] { rightClick(item(IDC_SPECTRUM)); });
     ASSERT_EQ(overView.size(), 1u);
-    EXPECT_EQ(overView[0],
+    ASSERT_GE(overView[0].size(), 2u);
+    EXPECT_EQ(std::vector<MenuItem>(overView[0].begin(), overView[0].begin() + 2),
               (std::vector<MenuItem>{{"Quasi-Chebishev", true}, {"Rectangle", false}}));
 
     EXPECT_TRUE(MenusShown([&] { rightClick(item(IDC_SCOPE)); }).empty());
