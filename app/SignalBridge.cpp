@@ -1,5 +1,7 @@
 #include "SignalBridge.h"
 
+#include "StopSignals.h"
+
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -28,12 +30,7 @@ void RouteTerminationSignals(std::function<void()> endDialog) {
         while (read(signalPipe[0], &byte, 1) == 1)
             endDialog();
     });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    HandleStopSignals(onSignal);
 }
 
 } // namespace app

@@ -16,8 +16,12 @@ void onStopSignal(int number) {
 } // namespace
 
 void CatchStopSignals() {
+    HandleStopSignals(onStopSignal);
+}
+
+void HandleStopSignals(void (*handler)(int)) {
     struct sigaction action = {};
-    action.sa_handler = onStopSignal;
+    action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);

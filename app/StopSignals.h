@@ -6,6 +6,8 @@
 namespace app {
 
 void CatchStopSignals();
+// SIGINT and SIGTERM call `handler`, which may do only async-signal-safe work.
+void HandleStopSignals(void (*handler)(int));
 // The stop signal caught, or 0.
 int CaughtStopSignal();
 
