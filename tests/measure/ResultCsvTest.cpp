@@ -99,12 +99,6 @@ TEST(ResponseFile, ReadsBackEveryValueBitForBit) {
     }
 }
 
-TEST(ResponseFile, RowsUseTheShortestTextThatReadsBack) {
-    EXPECT_EQ(ResponseRow({10.7666015625, -20, -19.75, 0.25, 16}),
-              "10.7666015625,-20,-19.75,0.25,16\n");
-    EXPECT_EQ(ResponseRow({0.1, std::nan(""), -INFINITY, INFINITY, 0}), "0.1,nan,-inf,inf,0\n");
-}
-
 TEST(ResponseFile, CommentsDescribeTheRunInAFixedOrderOnOneLineEach) {
     EXPECT_EQ(ResultComments(SweepRun()), "# tembrix 0.1.0 sweep\n"
                                           "# date: 2026-12-08T23:41:05+00:00\n"
