@@ -1,10 +1,10 @@
-#include "AudioSession.h"
+#include "app/AudioSession.h"
 
-#include "Audio.h"
-#include "MessageBox.h"
-#include "Process.h"
-#include "SoundInp.h"
-#include "SoundOut.h"
+#include "audio/Audio.h"
+#include "audio/SoundInp.h"
+#include "audio/SoundOut.h"
+#include "platform/MessageBox.h"
+#include "platform/Process.h"
 
 namespace {
 

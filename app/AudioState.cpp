@@ -1,9 +1,9 @@
 // The shared audio state: its definitions, its allocation and release, and
 // the device error boxes.
-#include "Audio.h"
+#include "audio/Audio.h"
 
-#include "GlobalMemory.h"
-#include "MessageBox.h"
+#include "platform/GlobalMemory.h"
+#include "platform/MessageBox.h"
 
 #include <cstddef>
 #include <string>

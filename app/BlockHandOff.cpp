@@ -1,8 +1,8 @@
-#include "BlockHandOff.h"
+#include "app/BlockHandOff.h"
 
-#include "Audio.h"
-#include "QueueWindow.h"
-#include "StopSignals.h"
+#include "app/StopSignals.h"
+#include "audio/Audio.h"
+#include "platform/QueueWindow.h"
 
 namespace app {
 namespace {

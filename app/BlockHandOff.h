@@ -2,7 +2,7 @@
 // cycle does with WM_BLOCK_READY and DisplayReadyEvent, without a window.
 #pragma once
 
-#include "WinTypes.h"
+#include "platform/WinTypes.h"
 
 #include <chrono>
 

@@ -1,11 +1,11 @@
-#include "CommandLine.h"
+#include "app/CommandLine.h"
 
-#include "ExitStatus.h"
-#include "FFT.h"
-#include "NumberFormat.h"
-#include "SignalFormat.h"
-#include "SweepPlan.h"
-#include "VirtualCardSettings.h"
+#include "app/ExitStatus.h"
+#include "dsp/FFT.h"
+#include "dsp/SignalFormat.h"
+#include "measure/NumberFormat.h"
+#include "measure/SweepPlan.h"
+#include "platform/VirtualCardSettings.h"
 
 #include <charconv>
 #include <cstdio>

@@ -3,9 +3,9 @@
 // device is opened.
 #pragma once
 
-#include "AudioBackend.h"
-#include "DeviceModel.h"
-#include "FFT.h"
+#include "dsp/FFT.h"
+#include "platform/AudioBackend.h"
+#include "platform/DeviceModel.h"
 
 #include <optional>
 #include <string>

@@ -1,16 +1,16 @@
-#include "MeasureApp.h"
+#include "app/MeasureApp.h"
 
-#include "AudioBackend.h"
-#include "AudioSession.h"
-#include "ExitStatus.h"
-#include "Process.h"
-#include "ResultFile.h"
-#include "SignalFormat.h"
-#include "SoundCard.h"
-#include "SpectrumCommand.h"
-#include "StopSignals.h"
-#include "SweepCommand.h"
-#include "Version.h"
+#include "app/AudioSession.h"
+#include "app/ExitStatus.h"
+#include "app/ResultFile.h"
+#include "app/SpectrumCommand.h"
+#include "app/StopSignals.h"
+#include "app/SweepCommand.h"
+#include "dsp/SignalFormat.h"
+#include "platform/AudioBackend.h"
+#include "platform/Process.h"
+#include "platform/SoundCard.h"
+#include "res/Version.h"
 
 #include <csignal>
 #include <memory>

@@ -3,10 +3,10 @@
 // queue for the blocks in place of the main window. Needs no display.
 #pragma once
 
-#include "App.h"
-#include "CommandLine.h"
-#include "QueueWindow.h"
-#include "ResultCsv.h"
+#include "app/CommandLine.h"
+#include "measure/ResultCsv.h"
+#include "platform/App.h"
+#include "platform/QueueWindow.h"
 
 namespace app {
 

@@ -1,7 +1,7 @@
-#include "MeasurementCommand.h"
+#include "app/MeasurementCommand.h"
 
-#include "ExitStatus.h"
-#include "StopSignals.h"
+#include "app/ExitStatus.h"
+#include "app/StopSignals.h"
 
 #include <csignal>
 #include <cstdio>

@@ -3,8 +3,8 @@
 // takes the blocks as they come and writes its result.
 #pragma once
 
-#include "BlockHandOff.h"
-#include "ResultCsv.h"
+#include "app/BlockHandOff.h"
+#include "measure/ResultCsv.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
-#include "MeterApp.h"
+#include "app/MeterApp.h"
 
-#include "AudioSession.h"
-#include "MainDlg.h"
-#include "MainWindowPort.h"
+#include "app/AudioSession.h"
+#include "platform/qt/MainWindowPort.h"
+#include "ui/MainDlg.h"
 
 BOOL CMeterApp::InitInstance() {
     // The three-dimensional control look is the toolkit's own here.

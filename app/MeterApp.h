@@ -2,7 +2,7 @@
 // InitInstance, from allocating the shared audio state to shutting it down.
 #pragma once
 
-#include "App.h"
+#include "platform/App.h"
 
 class CMainDlg;
 class MainWindowPort;

@@ -1,6 +1,6 @@
-#include "SignalBridge.h"
+#include "app/SignalBridge.h"
 
-#include "StopSignals.h"
+#include "app/StopSignals.h"
 
 #include <QSocketNotifier>
 

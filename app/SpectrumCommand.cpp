@@ -1,11 +1,11 @@
-#include "SpectrumCommand.h"
+#include "app/SpectrumCommand.h"
 
-#include "Audio.h"
-#include "BlockAnalysis.h"
-#include "ExitStatus.h"
-#include "FFT.h"
-#include "ResultFile.h"
-#include "ToneSettling.h"
+#include "app/ExitStatus.h"
+#include "app/ResultFile.h"
+#include "audio/Audio.h"
+#include "dsp/FFT.h"
+#include "measure/BlockAnalysis.h"
+#include "measure/ToneSettling.h"
 
 #include <cmath>
 #include <cstdio>

@@ -2,8 +2,8 @@
 // over a number of blocks, written as CSV.
 #pragma once
 
-#include "CommandLine.h"
-#include "MeasurementCommand.h"
+#include "app/CommandLine.h"
+#include "app/MeasurementCommand.h"
 
 namespace app {
 

@@ -1,12 +1,12 @@
-#include "SweepCommand.h"
+#include "app/SweepCommand.h"
 
-#include "Audio.h"
-#include "BlockAnalysis.h"
-#include "ExitStatus.h"
-#include "ResponseSummary.h"
-#include "ResultFile.h"
-#include "SweepPlan.h"
-#include "SweepProgress.h"
+#include "app/ExitStatus.h"
+#include "app/ResultFile.h"
+#include "app/SweepProgress.h"
+#include "audio/Audio.h"
+#include "measure/BlockAnalysis.h"
+#include "measure/ResponseSummary.h"
+#include "measure/SweepPlan.h"
 
 #include <cmath>
 #include <cstdio>

@@ -2,10 +2,10 @@
 // through the same engine, written as CSV point by point.
 #pragma once
 
-#include "CommandLine.h"
-#include "FFT.h"
-#include "FrequencySweep.h"
-#include "MeasurementCommand.h"
+#include "app/CommandLine.h"
+#include "app/MeasurementCommand.h"
+#include "dsp/FFT.h"
+#include "measure/FrequencySweep.h"
 
 namespace app {
 

@@ -1,6 +1,6 @@
-#include "SweepProgress.h"
+#include "app/SweepProgress.h"
 
-#include "ResponsePoint.h"
+#include "measure/ResponsePoint.h"
 
 #include <string>
 #include <unistd.h>

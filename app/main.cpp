@@ -1,12 +1,12 @@
 // Tembrix: a measuring instrument for a computer's sound card.
-#include "AudioBackend.h"
-#include "CommandLine.h"
-#include "MainDlg.h"
-#include "MeasureApp.h"
-#include "MeterApp.h"
-#include "QtMessageBoxes.h"
-#include "SignalBridge.h"
-#include "VirtualCard.h"
+#include "app/CommandLine.h"
+#include "app/MeasureApp.h"
+#include "app/MeterApp.h"
+#include "app/SignalBridge.h"
+#include "platform/AudioBackend.h"
+#include "platform/VirtualCard.h"
+#include "platform/qt/QtMessageBoxes.h"
+#include "ui/MainDlg.h"
 
 #include <QApplication>
 

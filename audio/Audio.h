@@ -4,10 +4,10 @@
 // application's start-up; see the application object for its life.
 #pragma once
 
-#include "Event.h"
-#include "SignalFormat.h"
-#include "Thread.h"
-#include "WaveAudio.h"
+#include "dsp/SignalFormat.h"
+#include "platform/Event.h"
+#include "platform/Thread.h"
+#include "platform/WaveAudio.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,8 +1,8 @@
-#include "SoundInp.h"
+#include "audio/SoundInp.h"
 
-#include "App.h"
-#include "Audio.h"
-#include "Process.h"
+#include "audio/Audio.h"
+#include "platform/App.h"
+#include "platform/Process.h"
 
 const CRuntimeClass CSoundInp::runtimeClass = MakeRuntimeClass<CSoundInp>("CSoundInp");
 

@@ -3,7 +3,7 @@
 // drops and counts it while the window is still busy with the previous one.
 #pragma once
 
-#include "Thread.h"
+#include "platform/Thread.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
-#include "SoundOut.h"
+#include "audio/SoundOut.h"
 
-#include "Audio.h"
-#include "Process.h"
+#include "audio/Audio.h"
+#include "platform/Process.h"
 
 #include <algorithm>
 #include <cmath>

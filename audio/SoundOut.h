@@ -3,7 +3,7 @@
 // current GenPeriod and its own amplitude.
 #pragma once
 
-#include "Thread.h"
+#include "platform/Thread.h"
 
 #include <cstdint>
 

@@ -1,9 +1,9 @@
 // The per-block work of the audio threads: the capture thread's conversion of
 // a block and the playback thread's tone fill. Both must stay far below the
 // 186 ms that one block of 8192 samples lasts.
-#include "Audio.h"
-#include "SoundInp.h"
-#include "SoundOut.h"
+#include "audio/Audio.h"
+#include "audio/SoundInp.h"
+#include "audio/SoundOut.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,9 +2,9 @@
 // Qt's offscreen platform. Aim: well under 1 ms per block (0.5 % of the
 // 186 ms block time).
 //   display_bench --benchmark_repetitions=10
-#include "Audio.h"
-#include "MainDlg.h"
-#include "MessageBox.h"
+#include "audio/Audio.h"
+#include "platform/MessageBox.h"
+#include "ui/MainDlg.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 // The spectrum engine against FFTW doing the same job: window an 8192-sample
 // block, transform it and convert the first half of the bins to dB.
-#include "FFT.h"
+#include "dsp/FFT.h"
 
 #include <benchmark/benchmark.h>
 #include <fftw3.h>

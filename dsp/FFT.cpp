@@ -1,7 +1,7 @@
-#include "FFT.h"
+#include "dsp/FFT.h"
 
-#include "MessageBox.h"
-#include "Windows.h"
+#include "dsp/Windows.h"
+#include "platform/MessageBox.h"
 
 #include <cmath>
 #include <cstdint>

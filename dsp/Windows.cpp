@@ -1,4 +1,4 @@
-#include "Windows.h"
+#include "dsp/Windows.h"
 
 #include <array>
 #include <cmath>

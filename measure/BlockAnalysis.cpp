@@ -1,7 +1,7 @@
-#include "BlockAnalysis.h"
+#include "measure/BlockAnalysis.h"
 
-#include "NumberFormat.h"
-#include "SignalFormat.h"
+#include "dsp/SignalFormat.h"
+#include "measure/NumberFormat.h"
 
 #include <array>
 #include <cmath>

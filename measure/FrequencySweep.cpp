@@ -1,8 +1,8 @@
-#include "FrequencySweep.h"
+#include "measure/FrequencySweep.h"
 
-#include "FFT.h"
-#include "NoiseLines.h"
-#include "SweepPlan.h"
+#include "dsp/FFT.h"
+#include "measure/NoiseLines.h"
+#include "measure/SweepPlan.h"
 
 namespace {
 // More than a sweep of 8192-sample blocks ever stores.

@@ -5,8 +5,8 @@
 // object keeps what the sweep has seen.
 #pragma once
 
-#include "ResponsePoint.h"
-#include "ToneSettling.h"
+#include "measure/ResponsePoint.h"
+#include "measure/ToneSettling.h"
 
 #include <cstdint>
 #include <optional>

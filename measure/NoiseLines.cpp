@@ -1,7 +1,7 @@
-#include "NoiseLines.h"
+#include "measure/NoiseLines.h"
 
-#include "FFT.h"
-#include "Rounding.h"
+#include "dsp/FFT.h"
+#include "measure/Rounding.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "NumberFormat.h"
+#include "measure/NumberFormat.h"
 
 #include <algorithm>
 #include <array>

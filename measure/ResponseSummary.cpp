@@ -1,4 +1,4 @@
-#include "ResponseSummary.h"
+#include "measure/ResponseSummary.h"
 
 #include <algorithm>
 #include <array>

@@ -3,7 +3,7 @@
 // 3 dB below it on either side.
 #pragma once
 
-#include "ResponsePoint.h"
+#include "measure/ResponsePoint.h"
 
 #include <optional>
 #include <span>

@@ -1,6 +1,6 @@
-#include "ResultCsv.h"
+#include "measure/ResultCsv.h"
 
-#include "FFT.h"
+#include "dsp/FFT.h"
 
 #include <algorithm>
 #include <array>

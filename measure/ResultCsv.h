@@ -4,7 +4,7 @@
 // back gives the very doubles that were written.
 #pragma once
 
-#include "ResponsePoint.h"
+#include "measure/ResponsePoint.h"
 
 #include <chrono>
 #include <span>

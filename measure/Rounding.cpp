@@ -1,4 +1,4 @@
-#include "Rounding.h"
+#include "measure/Rounding.h"
 
 #include <climits>
 #include <cmath>

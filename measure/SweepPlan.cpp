@@ -1,8 +1,8 @@
-#include "SweepPlan.h"
+#include "measure/SweepPlan.h"
 
-#include "NumberFormat.h"
-#include "Rounding.h"
-#include "SignalFormat.h"
+#include "dsp/SignalFormat.h"
+#include "measure/NumberFormat.h"
+#include "measure/Rounding.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "ToneSettling.h"
+#include "measure/ToneSettling.h"
 
 void ToneSettling::Retuned() {
     m_blocksRecorded = 0;

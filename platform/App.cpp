@@ -1,4 +1,4 @@
-#include "App.h"
+#include "platform/App.h"
 
 namespace {
 std::atomic<CWinApp*> theApplication{nullptr};

@@ -2,7 +2,7 @@
 // instance per process, reachable from every thread through AfxGetApp().
 #pragma once
 
-#include "Window.h"
+#include "platform/Window.h"
 
 #include <atomic>
 

@@ -1,7 +1,7 @@
-#include "AudioBackend.h"
+#include "platform/AudioBackend.h"
 
-#include "PortAudioCard.h"
-#include "VirtualCard.h"
+#include "platform/PortAudioCard.h"
+#include "platform/VirtualCard.h"
 
 #include <atomic>
 

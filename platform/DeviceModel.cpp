@@ -1,4 +1,4 @@
-#include "DeviceModel.h"
+#include "platform/DeviceModel.h"
 
 #include <algorithm>
 #include <cmath>

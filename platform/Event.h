@@ -2,7 +2,7 @@
 // time-out (a test that takes a signalled auto-reset event) or without limit.
 #pragma once
 
-#include "WinTypes.h"
+#include "platform/WinTypes.h"
 
 #include <condition_variable>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "GlobalMemory.h"
+#include "platform/GlobalMemory.h"
 
-#include "CallCountdown.h"
+#include "platform/CallCountdown.h"
 
 #include <atomic>
 #include <cstdlib>

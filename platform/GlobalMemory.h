@@ -3,7 +3,7 @@
 // handle found from that address.
 #pragma once
 
-#include "WinTypes.h"
+#include "platform/WinTypes.h"
 
 #include <cstddef>
 

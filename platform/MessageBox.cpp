@@ -1,6 +1,6 @@
-#include "MessageBox.h"
+#include "platform/MessageBox.h"
 
-#include "Event.h"
+#include "platform/Event.h"
 
 #include <condition_variable>
 #include <cstdio>

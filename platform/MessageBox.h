@@ -5,7 +5,7 @@
 // is kept and the call returns at once), or neither (stderr only).
 #pragma once
 
-#include "Window.h"
+#include "platform/Window.h"
 
 #include <functional>
 #include <string>

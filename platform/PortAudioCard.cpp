@@ -1,4 +1,4 @@
-#include "PortAudioCard.h"
+#include "platform/PortAudioCard.h"
 
 #include <portaudio.h>
 

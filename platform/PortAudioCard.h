@@ -4,7 +4,7 @@
 // stream), so a closed card holds no device.
 #pragma once
 
-#include "SoundCard.h"
+#include "platform/SoundCard.h"
 
 #include <mutex>
 #include <string>

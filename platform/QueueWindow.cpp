@@ -1,4 +1,4 @@
-#include "QueueWindow.h"
+#include "platform/QueueWindow.h"
 
 BOOL QueueWindow::post(UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard lock(m_mutex);

@@ -2,7 +2,7 @@
 // to it wait in a queue until its owner takes them on its own thread.
 #pragma once
 
-#include "Window.h"
+#include "platform/Window.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -4,7 +4,7 @@
 // StreamClient) from its own audio thread.
 #pragma once
 
-#include "WaveAudio.h"
+#include "platform/WaveAudio.h"
 
 #include <cstdint>
 #include <limits>

@@ -1,6 +1,6 @@
-#include "Thread.h"
+#include "platform/Thread.h"
 
-#include "CallCountdown.h"
+#include "platform/CallCountdown.h"
 
 #include <condition_variable>
 #include <deque>

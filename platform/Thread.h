@@ -4,7 +4,7 @@
 // may end the thread (and delete the object) with AfxEndThread.
 #pragma once
 
-#include "WinTypes.h"
+#include "platform/WinTypes.h"
 
 #include <memory>
 #include <span>

@@ -1,6 +1,6 @@
-#include "VirtualCard.h"
+#include "platform/VirtualCard.h"
 
-#include "VirtualCardSettings.h"
+#include "platform/VirtualCardSettings.h"
 
 #include <algorithm>
 #include <chrono>

@@ -5,8 +5,8 @@
 // also use it to make device operations fail and to hide the devices.
 #pragma once
 
-#include "DeviceModel.h"
-#include "SoundCard.h"
+#include "platform/DeviceModel.h"
+#include "platform/SoundCard.h"
 
 #include <array>
 #include <condition_variable>

@@ -10,7 +10,7 @@
 //   latency=FRAMES     delay, 0 to 8192 frames
 #pragma once
 
-#include "DeviceModel.h"
+#include "platform/DeviceModel.h"
 
 #include <string>
 #include <string_view>

@@ -1,11 +1,11 @@
 // The waveform device layer over the selected sound card: one device per
 // direction at a time, checked calls, and error texts that carry the card's
 // own words when a failure came from it.
-#include "WaveAudio.h"
+#include "platform/WaveAudio.h"
 
-#include "AudioBackend.h"
-#include "SoundCard.h"
-#include "WaveDevice.h"
+#include "platform/AudioBackend.h"
+#include "platform/SoundCard.h"
+#include "platform/WaveDevice.h"
 
 #include <algorithm>
 #include <cstring>

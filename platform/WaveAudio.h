@@ -8,7 +8,7 @@
 // AudioBackend.h): the system's default devices or the built-in virtual card.
 #pragma once
 
-#include "WinTypes.h"
+#include "platform/WinTypes.h"
 
 #include <cstddef>
 
@@ -37,13 +37,13 @@ struct WAVEFORMATEX {
 static_assert(sizeof(WAVEFORMATEX) == 18);
 
 struct WAVEHDR {
-    char* lpData;           // the buffer
-    DWORD dwBufferLength;   // its length in bytes
-    DWORD dwBytesRecorded;  // input: bytes filled
-    std::uintptr_t dwUser;  // for the owner
-    DWORD dwFlags;          // WHDR_*
-    DWORD dwLoops;          // output loop count (not supported beyond 0 or 1)
-    WAVEHDR* lpNext;        // reserved for the device layer
+    char* lpData;          // the buffer
+    DWORD dwBufferLength;  // its length in bytes
+    DWORD dwBytesRecorded; // input: bytes filled
+    std::uintptr_t dwUser; // for the owner
+    DWORD dwFlags;         // WHDR_*
+    DWORD dwLoops;         // output loop count (not supported beyond 0 or 1)
+    WAVEHDR* lpNext;       // reserved for the device layer
     std::uintptr_t reserved;
 };
 using LPWAVEHDR = WAVEHDR*;

@@ -1,6 +1,6 @@
-#include "WaveDevice.h"
+#include "platform/WaveDevice.h"
 
-#include "Thread.h"
+#include "platform/Thread.h"
 
 #include <algorithm>
 #include <cstring>

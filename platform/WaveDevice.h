@@ -4,8 +4,8 @@
 // the methods below. An HWAVEOUT or HWAVEIN is a pointer to one of these.
 #pragma once
 
-#include "SoundCard.h"
-#include "WaveAudio.h"
+#include "platform/SoundCard.h"
+#include "platform/WaveAudio.h"
 
 #include <condition_variable>
 #include <cstddef>

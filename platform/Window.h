@@ -2,7 +2,7 @@
 // can be posted to from any thread. The user interface gives the real ones.
 #pragma once
 
-#include "WinTypes.h"
+#include "platform/WinTypes.h"
 
 struct HWND__ {
     // Queues the message for the window's own thread; FALSE if it cannot.

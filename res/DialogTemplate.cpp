@@ -1,6 +1,6 @@
-#include "DialogTemplate.h"
+#include "res/DialogTemplate.h"
 
-#include "Resource.h"
+#include "res/Resource.h"
 
 namespace {
 

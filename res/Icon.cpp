@@ -1,4 +1,4 @@
-#include "Icon.h"
+#include "res/Icon.h"
 
 // Each image declares the whole classic 16-colour palette; the drawing uses
 // black (screen), maroon (grid), green and lime (spectrum), yellow (sine),

@@ -1,6 +1,6 @@
-#include "MenuTemplate.h"
+#include "res/MenuTemplate.h"
 
-#include "Resource.h"
+#include "res/Resource.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "StringTable.h"
+#include "res/StringTable.h"
 
-#include "Resource.h"
+#include "res/Resource.h"
 
 const char* LoadResourceString(int id) {
     switch (id) {

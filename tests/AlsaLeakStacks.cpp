@@ -2,4 +2,6 @@
 // allocations that only the full stack can attribute (.ci/lsan.supp). Linked
 // into the tests that open the system sound card only, since full stacks
 // slow every allocation.
-extern "C" const char* __lsan_default_options() { return "fast_unwind_on_malloc=0"; }
+extern "C" const char* __lsan_default_options() {
+    return "fast_unwind_on_malloc=0";
+}

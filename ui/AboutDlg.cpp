@@ -1,6 +1,6 @@
-#include "AboutDlg.h"
+#include "ui/AboutDlg.h"
 
-#include "DialogTemplate.h"
+#include "res/DialogTemplate.h"
 
 #include <QKeyEvent>
 

@@ -2,7 +2,7 @@
 // Enter, Esc or the close box end it.
 #pragma once
 
-#include "DialogControls.h"
+#include "ui/DialogControls.h"
 
 #include <QDialog>
 

@@ -1,6 +1,6 @@
-#include "ComparisonTrace.h"
+#include "ui/ComparisonTrace.h"
 
-#include "PlotGeometry.h"
+#include "ui/PlotGeometry.h"
 
 ComparisonTrace::ComparisonTrace() {
     m_pen.CreatePen(PS_SOLID, 1, Color);

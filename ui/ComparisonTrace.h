@@ -3,8 +3,8 @@
 // mappings whenever it is drawn, so the trace fits the view at any size.
 #pragma once
 
-#include "ResponsePoint.h"
-#include "Surface.h"
+#include "measure/ResponsePoint.h"
+#include "ui/Surface.h"
 
 #include <vector>
 

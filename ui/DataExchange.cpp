@@ -1,8 +1,8 @@
-#include "DataExchange.h"
+#include "ui/DataExchange.h"
 
-#include "DialogControls.h"
-#include "MessageBox.h"
-#include "NumberFormat.h"
+#include "measure/NumberFormat.h"
+#include "platform/MessageBox.h"
+#include "ui/DialogControls.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>

@@ -4,7 +4,7 @@
 // focus, and the bindings after it are not exchanged.
 #pragma once
 
-#include "WinTypes.h"
+#include "platform/WinTypes.h"
 
 class DialogControls;
 

@@ -1,9 +1,9 @@
-#include "DialogControls.h"
+#include "ui/DialogControls.h"
 
-#include "DialogTemplate.h"
-#include "Icons.h"
-#include "PlotView.h"
-#include "Resource.h"
+#include "res/DialogTemplate.h"
+#include "res/Resource.h"
+#include "ui/Icons.h"
+#include "ui/PlotView.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

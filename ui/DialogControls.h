@@ -3,7 +3,7 @@
 // units through the dialog font. Tab order is template order.
 #pragma once
 
-#include "DialogUnits.h"
+#include "ui/DialogUnits.h"
 
 #include <unordered_map>
 

@@ -1,6 +1,6 @@
-#include "DialogUnits.h"
+#include "ui/DialogUnits.h"
 
-#include "DialogTemplate.h"
+#include "res/DialogTemplate.h"
 
 #include <QFontMetrics>
 

@@ -1,7 +1,7 @@
-#include "Icons.h"
+#include "ui/Icons.h"
 
-#include "Icon.h"
-#include "Resource.h"
+#include "res/Icon.h"
+#include "res/Resource.h"
 
 #include <QPixmap>
 

@@ -5,14 +5,14 @@
 // releases the thread for the next one.
 #pragma once
 
-#include "ComparisonTrace.h"
-#include "DialogControls.h"
-#include "FFT.h"
-#include "FrequencySweep.h"
-#include "MainWindowPort.h"
-#include "PlotGeometry.h"
-#include "ResultCsv.h"
-#include "Trace.h"
+#include "dsp/FFT.h"
+#include "measure/FrequencySweep.h"
+#include "measure/ResultCsv.h"
+#include "platform/qt/MainWindowPort.h"
+#include "ui/ComparisonTrace.h"
+#include "ui/DialogControls.h"
+#include "ui/PlotGeometry.h"
+#include "ui/Trace.h"
 
 #include <QDialog>
 #include <QIcon>

@@ -1,6 +1,6 @@
-#include "PlotGeometry.h"
+#include "ui/PlotGeometry.h"
 
-#include "SignalFormat.h"
+#include "dsp/SignalFormat.h"
 
 #include <algorithm>
 #include <cmath>

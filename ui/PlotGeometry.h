@@ -9,8 +9,8 @@
 // routine leaves the pen selected that it found.
 #pragma once
 
-#include "Rounding.h"
-#include "Surface.h"
+#include "measure/Rounding.h"
+#include "ui/Surface.h"
 
 // +12 dB at y = 0, 0 dB at 0.1*H, -96 dB at 0.9*H, -108 dB at y = H; levels
 // beyond are held at the edges, and a level that is not a number lies at the

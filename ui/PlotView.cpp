@@ -1,4 +1,4 @@
-#include "PlotView.h"
+#include "ui/PlotView.h"
 
 #include <QPainter>
 #include <QResizeEvent>

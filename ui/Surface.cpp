@@ -1,4 +1,4 @@
-#include "Surface.h"
+#include "ui/Surface.h"
 
 #include <algorithm>
 #include <cstdlib>

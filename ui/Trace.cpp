@@ -1,6 +1,6 @@
-#include "Trace.h"
+#include "ui/Trace.h"
 
-#include "PlotGeometry.h"
+#include "ui/PlotGeometry.h"
 
 CAFC::CAFC() {
     m_pen.CreatePen(PS_SOLID, 1, m_color);

@@ -2,7 +2,7 @@
 // pixels, gathered by the sweep and drawn over the spectrum in yellow.
 #pragma once
 
-#include "Surface.h"
+#include "ui/Surface.h"
 
 #include <array>
 

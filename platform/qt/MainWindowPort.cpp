@@ -1,4 +1,4 @@
-#include "MainWindowPort.h"
+#include "platform/qt/MainWindowPort.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -3,7 +3,7 @@
 // being created is held and handed over as soon as the dialog attaches.
 #pragma once
 
-#include "Window.h"
+#include "platform/Window.h"
 
 #include <QObject>
 

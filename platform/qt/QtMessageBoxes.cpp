@@ -1,6 +1,6 @@
-#include "QtMessageBoxes.h"
+#include "platform/qt/QtMessageBoxes.h"
 
-#include "MessageBox.h"
+#include "platform/MessageBox.h"
 
 #include <QApplication>
 #include <QMessageBox>

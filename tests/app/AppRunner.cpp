@@ -1,9 +1,9 @@
-#include "AppRunner.h"
+#include "tests/app/AppRunner.h"
 
-#include "Audio.h"
-#include "AudioBackend.h"
-#include "MainDlg.h"
-#include "MeterApp.h"
+#include "app/MeterApp.h"
+#include "audio/Audio.h"
+#include "platform/AudioBackend.h"
+#include "ui/MainDlg.h"
 
 #include <QTimer>
 

@@ -2,10 +2,10 @@
 // shutdown, ending the dialog like Esc once enough blocks have been shown.
 #pragma once
 
-#include "DeviceModel.h"
-#include "MessageBox.h"
-#include "VirtualCard.h"
-#include "WinTypes.h"
+#include "platform/DeviceModel.h"
+#include "platform/MessageBox.h"
+#include "platform/VirtualCard.h"
+#include "platform/WinTypes.h"
 
 #include <chrono>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "Audio.h"
-#include "GlobalMemory.h"
-#include "MessageBox.h"
+#include "audio/Audio.h"
+#include "platform/GlobalMemory.h"
+#include "platform/MessageBox.h"
 
 #include <gtest/gtest.h>
 

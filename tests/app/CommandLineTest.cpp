@@ -2,14 +2,14 @@
 // without a display, judged by its CSV, its standard error and its exit
 // status. The virtual card's model states its own response, so the numbers
 // are checked against it.
-#include "ProcessRun.h"
-#include "SoundServer.h"
+#include "tests/SoundServer.h"
+#include "tests/app/ProcessRun.h"
 
-#include "DeviceModel.h"
-#include "FFT.h"
-#include "ResultCsv.h"
-#include "SweepPlan.h"
-#include "VirtualCardSettings.h"
+#include "dsp/FFT.h"
+#include "measure/ResultCsv.h"
+#include "measure/SweepPlan.h"
+#include "platform/DeviceModel.h"
+#include "platform/VirtualCardSettings.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

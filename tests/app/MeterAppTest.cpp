@@ -1,13 +1,13 @@
 // The whole program on the virtual sound card: start-up, the block hand-off
 // to the window, the tone, and every way the process ends.
-#include "AppRunner.h"
+#include "tests/app/AppRunner.h"
 
-#include "Audio.h"
-#include "AudioBackend.h"
-#include "GlobalMemory.h"
-#include "Thread.h"
-#include "VirtualCard.h"
-#include "WaveDevice.h"
+#include "audio/Audio.h"
+#include "platform/AudioBackend.h"
+#include "platform/GlobalMemory.h"
+#include "platform/Thread.h"
+#include "platform/VirtualCard.h"
+#include "platform/WaveDevice.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

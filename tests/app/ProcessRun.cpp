@@ -1,4 +1,4 @@
-#include "ProcessRun.h"
+#include "tests/app/ProcessRun.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,9 +1,9 @@
 // The sweep's measurement against the truth: the whole program on the virtual
 // card, whose simulated device states its own frequency response.
-#include "SweepRun.h"
+#include "tests/app/SweepRun.h"
 
-#include "MainDlg.h"
-#include "Resource.h"
+#include "res/Resource.h"
+#include "ui/MainDlg.h"
 
 #include <QPushButton>
 

@@ -1,7 +1,7 @@
-#include "SweepRun.h"
+#include "tests/app/SweepRun.h"
 
-#include "MainDlg.h"
-#include "Resource.h"
+#include "res/Resource.h"
+#include "ui/MainDlg.h"
 
 #include <QApplication>
 #include <QPushButton>

@@ -2,7 +2,7 @@
 // the first displayed block, and ends the program when the sweep ends.
 #pragma once
 
-#include "AppRunner.h"
+#include "tests/app/AppRunner.h"
 
 #include <vector>
 

@@ -4,10 +4,10 @@
 //   sweep_screenshot FILE.png
 // The whole program runs on the virtual card with its fast clock, on the
 // offscreen platform unless another is set.
-#include "MainDlg.h"
-#include "SweepRun.h"
+#include "tests/app/SweepRun.h"
+#include "ui/MainDlg.h"
 
-#include "PlotView.h"
+#include "ui/PlotView.h"
 
 #include <QApplication>
 #include <QPainter>

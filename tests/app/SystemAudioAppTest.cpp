@@ -1,10 +1,10 @@
 // The whole program through a real sound server: the system backend's
 // default devices reach the PulseAudio null sink that .ci/pulse-start loops
 // back.
-#include "AppRunner.h"
-#include "AudioBackend.h"
-#include "SoundServer.h"
-#include "SweepRun.h"
+#include "platform/AudioBackend.h"
+#include "tests/SoundServer.h"
+#include "tests/app/AppRunner.h"
+#include "tests/app/SweepRun.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "Audio.h"
-#include "SoundInp.h"
-#include "SoundOut.h"
+#include "audio/Audio.h"
+#include "audio/SoundInp.h"
+#include "audio/SoundOut.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "FFT.h"
-#include "MessageBox.h"
+#include "dsp/FFT.h"
+#include "platform/MessageBox.h"
 
 #include <gtest/gtest.h>
 

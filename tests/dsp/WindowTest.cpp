@@ -1,5 +1,5 @@
-#include "FFT.h"
-#include "Windows.h"
+#include "dsp/FFT.h"
+#include "dsp/Windows.h"
 
 #include <gtest/gtest.h>
 

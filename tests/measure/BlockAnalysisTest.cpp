@@ -1,9 +1,9 @@
 // What the display cycle reads off a block: its DC offset and its power.
-#include "BlockAnalysis.h"
+#include "measure/BlockAnalysis.h"
 
-#include "FFT.h"
-#include "SweepPlan.h"
-#include "ToneBlocks.h"
+#include "dsp/FFT.h"
+#include "measure/SweepPlan.h"
+#include "tests/measure/ToneBlocks.h"
 
 #include <gtest/gtest.h>
 

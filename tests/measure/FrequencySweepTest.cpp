@@ -1,12 +1,12 @@
 // The sweep's arithmetic, driven block by block with synthetic loop-back
 // blocks: the tone the generator is set to, as it comes back.
-#include "FrequencySweep.h"
+#include "measure/FrequencySweep.h"
 
-#include "BlockAnalysis.h"
-#include "FFT.h"
-#include "NoiseLines.h"
-#include "SweepPlan.h"
-#include "ToneBlocks.h"
+#include "dsp/FFT.h"
+#include "measure/BlockAnalysis.h"
+#include "measure/NoiseLines.h"
+#include "measure/SweepPlan.h"
+#include "tests/measure/ToneBlocks.h"
 
 #include <gtest/gtest.h>
 

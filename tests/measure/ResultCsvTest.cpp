@@ -1,4 +1,4 @@
-#include "ResultCsv.h"
+#include "measure/ResultCsv.h"
 
 #include <gtest/gtest.h>
 

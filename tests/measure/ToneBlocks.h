@@ -3,7 +3,7 @@
 // plus an optional second line and a DC offset.
 #pragma once
 
-#include "SignalFormat.h"
+#include "dsp/SignalFormat.h"
 
 #include <cmath>
 #include <cstdint>

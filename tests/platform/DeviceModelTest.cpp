@@ -1,4 +1,4 @@
-#include "DeviceModel.h"
+#include "platform/DeviceModel.h"
 
 #include <gtest/gtest.h>
 

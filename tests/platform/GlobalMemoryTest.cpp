@@ -1,4 +1,4 @@
-#include "GlobalMemory.h"
+#include "platform/GlobalMemory.h"
 
 #include <gtest/gtest.h>
 

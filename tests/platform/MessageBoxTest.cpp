@@ -1,5 +1,5 @@
-#include "MessageBox.h"
-#include "Event.h"
+#include "platform/MessageBox.h"
+#include "platform/Event.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The system sound card end to end, against a sound server whose default
 // output loops back into its default input (.ci/pulse-start sets one up):
 // a tone played must come back unchanged and without gaps.
-#include "PortAudioCard.h"
-#include "AudioBackend.h"
-#include "SoundServer.h"
-#include "Thread.h"
-#include "WaveAudio.h"
+#include "platform/PortAudioCard.h"
+#include "platform/AudioBackend.h"
+#include "platform/Thread.h"
+#include "platform/WaveAudio.h"
+#include "tests/SoundServer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "Thread.h"
-#include "Event.h"
+#include "platform/Thread.h"
+#include "platform/Event.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "VirtualCardSettings.h"
+#include "platform/VirtualCardSettings.h"
 
 #include <gtest/gtest.h>
 

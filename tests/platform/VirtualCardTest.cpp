@@ -1,4 +1,4 @@
-#include "VirtualCard.h"
+#include "platform/VirtualCard.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The waveform device layer on the virtual card, seen from a thread that
 // owns the devices and records every notification that reaches its queue.
-#include "WaveAudio.h"
-#include "AudioBackend.h"
-#include "Thread.h"
-#include "VirtualCard.h"
+#include "platform/WaveAudio.h"
+#include "platform/AudioBackend.h"
+#include "platform/Thread.h"
+#include "platform/VirtualCard.h"
 
 #include <gtest/gtest.h>
 

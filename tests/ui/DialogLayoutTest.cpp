@@ -1,10 +1,10 @@
-#include "AboutDlg.h"
-#include "Audio.h"
-#include "DialogTemplate.h"
-#include "DialogUnits.h"
-#include "MainDlg.h"
-#include "PlotView.h"
-#include "Resource.h"
+#include "audio/Audio.h"
+#include "res/DialogTemplate.h"
+#include "res/Resource.h"
+#include "ui/AboutDlg.h"
+#include "ui/DialogUnits.h"
+#include "ui/MainDlg.h"
+#include "ui/PlotView.h"
 
 #include <QApplication>
 #include <QFontInfo>

@@ -1,8 +1,8 @@
 // Saves a picture of the main dialog as it opens, for the documentation:
 //   dialog_screenshot FILE.png
 // Runs on the offscreen platform unless another is set, so no screen is needed.
-#include "Audio.h"
-#include "MainDlg.h"
+#include "audio/Audio.h"
+#include "ui/MainDlg.h"
 
 #include <QApplication>
 #include <QPixmap>

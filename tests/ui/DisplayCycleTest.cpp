@@ -1,7 +1,7 @@
 // The display cycle, one handed-off block at a time: what each block draws,
 // what it reads out and when the capture thread is released.
-#include "LiveDialog.h"
-#include "SweepPlan.h"
+#include "measure/SweepPlan.h"
+#include "tests/ui/LiveDialog.h"
 
 #include <QApplication>
 #include <QPushButton>

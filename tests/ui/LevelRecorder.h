@@ -2,8 +2,8 @@
 // posted to it with WM_SET_LEVEL.
 #pragma once
 
-#include "Audio.h"
-#include "Thread.h"
+#include "audio/Audio.h"
+#include "platform/Thread.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -2,12 +2,12 @@
 // SampleBlock and hands it over as the capture thread would.
 #pragma once
 
-#include "Audio.h"
-#include "MainDlg.h"
-#include "MessageBox.h"
-#include "PlotView.h"
-#include "Resource.h"
-#include "measure/ToneBlocks.h"
+#include "audio/Audio.h"
+#include "platform/MessageBox.h"
+#include "res/Resource.h"
+#include "tests/measure/ToneBlocks.h"
+#include "ui/MainDlg.h"
+#include "ui/PlotView.h"
 
 #include <QLabel>
 

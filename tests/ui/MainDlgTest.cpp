@@ -1,10 +1,10 @@
-#include "MainDlg.h"
-#include "AboutDlg.h"
-#include "Audio.h"
-#include "LevelRecorder.h"
-#include "MessageBox.h"
-#include "PlotView.h"
-#include "Resource.h"
+#include "ui/MainDlg.h"
+#include "audio/Audio.h"
+#include "platform/MessageBox.h"
+#include "res/Resource.h"
+#include "tests/ui/LevelRecorder.h"
+#include "ui/AboutDlg.h"
+#include "ui/PlotView.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

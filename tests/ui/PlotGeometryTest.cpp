@@ -1,4 +1,4 @@
-#include "PlotGeometry.h"
+#include "ui/PlotGeometry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Saving what the window shows and comparing with a saved response, through
 // the spectrum view's menu.
-#include "LiveDialog.h"
+#include "tests/ui/LiveDialog.h"
 
-#include "ResultCsv.h"
+#include "measure/ResultCsv.h"
 
 #include <QImage>
 #include <QMenu>

@@ -1,9 +1,9 @@
 // The frequency-response sweep, driven one displayed block at a time with
 // synthetic loop-back blocks: the tone the generator is set to, as it comes
 // back.
-#include "LevelRecorder.h"
-#include "LiveDialog.h"
-#include "SweepPlan.h"
+#include "measure/SweepPlan.h"
+#include "tests/ui/LevelRecorder.h"
+#include "tests/ui/LiveDialog.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,4 +1,4 @@
-#include "Trace.h"
+#include "ui/Trace.h"
 
 #include <gtest/gtest.h>
 
