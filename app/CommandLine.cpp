@@ -6,6 +6,7 @@
 #include "measure/NumberFormat.h"
 #include "measure/SweepPlan.h"
 #include "platform/VirtualCardSettings.h"
+#include "res/Version.h"
 
 #include <charconv>
 #include <cstdio>
@@ -51,7 +52,8 @@ constexpr const char* CardOptions =
                                                 sine's RMS, or off
                              hum=HZ/DBFS        hum line (as a sine's level), or off
                              h2=DB, h3=DB       2nd and 3rd harmonic re the
-                                                fundamental of a full-scale sine
+                                                fundamental of a full-scale sine,
+                                                or off
                              latency=FRAMES     0 to 8192
                            e.g. gain=-6,highpass=100/2,lowpass=off,noise=-90
 )";
@@ -77,7 +79,8 @@ void PrintWindowHelp() {
        tembrix SUBCOMMAND --help     a subcommand's options
 
 Options:
-%s  --help                   this text
+%s  --version                the version
+  --help                   this text
 
 The subcommands run without a window or a display.
 
@@ -203,6 +206,10 @@ class Parser {
 
         if (name == "--help" && !hasValue)
             return PrintHelp(m_command.subcommand);
+        if (name == "--version" && !hasValue) {
+            std::printf("tembrix %s\n", TembrixVersion);
+            return ExitDone;
+        }
         if (name == "--audio" && hasValue)
             return Check(platform::ParseAudioBackend(value, m_command.audio), option,
                          "system or virtual");

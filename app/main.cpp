@@ -32,6 +32,8 @@ bool headless() {
 int RunWindow(int argc, char** argv) {
     static CMeterApp theApp;
     QApplication application(argc, argv); // takes Qt's own options out of argv
+    // Lets the desktop match the window with its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.tembrix.Tembrix"));
     for (int i = 1; i < argc; ++i) {
         if (!std::string_view(argv[i]).starts_with("--")) {
             std::fprintf(stderr, "tembrix: unknown option '%s' (see tembrix --help)\n", argv[i]);

@@ -1,5 +1,7 @@
 #include "res/DialogTemplate.h"
 
+#include "res/Version.h"
+
 #include "res/Resource.h"
 
 namespace {
@@ -45,8 +47,9 @@ const ControlTemplate mainControls[] = {
 
 const ControlTemplate aboutControls[] = {
     {IDC_STATIC, "", Static, "IDR_MAINFRAME", SS_ICON, 10, 10, 20, 20},
-    {IDC_STATIC, "", Static, "Tembrix, a measuring instrument for a computer's sound card.",
-     SS_LEFT, 40, 10, 260, 8},
+    {IDC_STATIC, "", Static,
+     "Tembrix " TEMBRIX_VERSION ", a measuring instrument for a computer's sound card.", SS_LEFT,
+     40, 10, 260, 8},
     {IDC_STATIC, "", Static, "It plays a test tone, shows the spectrum and the oscilloscope",
      SS_LEFT, 40, 20, 260, 8},
     {IDC_STATIC, "", Static, "of what comes back, and sweeps the tone to draw the frequency",

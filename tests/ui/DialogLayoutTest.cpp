@@ -1,6 +1,7 @@
 #include "audio/Audio.h"
 #include "res/DialogTemplate.h"
 #include "res/Resource.h"
+#include "res/Version.h"
 #include "ui/AboutDlg.h"
 #include "ui/DialogUnits.h"
 #include "ui/MainDlg.h"
@@ -189,6 +190,8 @@ TEST_F(DialogLayout, TheAboutBoxShowsTheIconAndFiveLinesOfNotice) {
     EXPECT_EQ(lines.size(), 5u);
     for (const std::string& line : lines)
         EXPECT_FALSE(line.empty());
+    EXPECT_EQ(lines.front().find(std::string("Tembrix ") + TembrixVersion), 0u)
+        << "the version, from the project's";
     EXPECT_TRUE(about.findChildren<QAbstractButton*>().isEmpty());
 }
 
