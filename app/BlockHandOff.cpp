@@ -23,6 +23,9 @@ BlockHandOff::Wait BlockHandOff::Next(WPARAM& droppedBefore) {
             WaitForSingleObject(BlockReadyEvent, 0) == WAIT_OBJECT_0) {
             m_lastBlock = now;
             droppedBefore = message->wParam;
+            const std::uint64_t gaps = platform::InputGaps(*InDevice());
+            m_gapsBefore = gaps - m_gaps;
+            m_gaps = gaps;
             return Wait::Block;
         }
         if (now - m_lastBlock > NoAudioLimit)
@@ -32,6 +35,16 @@ BlockHandOff::Wait BlockHandOff::Next(WPARAM& droppedBefore) {
 
 void BlockHandOff::Done() {
     DisplayReadyEvent.SetEvent();
+}
+
+BlockHandOff::Wait BlockHandOff::ChangeAtNextBlock(const std::function<void()>& change) {
+    WPARAM dropped = 0;
+    const Wait wait = Next(dropped);
+    if (wait != Wait::Block)
+        return wait;
+    change();
+    Done();
+    return wait;
 }
 
 } // namespace app

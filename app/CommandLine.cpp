@@ -32,8 +32,9 @@ constexpr const char* ExitStatusTable = R"(Exit status (every subcommand):
   0    done
   1    a device, memory or file failure (with its message)
   2    bad usage (refused before any device is opened)
-  3    a sweep point could not be measured in time
+  3    a sweep point (or a report's figure) could not be measured in time
   4    no audio from the input for 10 s
+  5    the loop-back check before a report failed
   130  interrupted by SIGINT, after writing what was measured
   143  ended by SIGTERM, after writing what was measured
 )";
@@ -58,10 +59,12 @@ constexpr const char* CardOptions =
                            e.g. gain=-6,highpass=100/2,lowpass=off,noise=-90
 )";
 
-constexpr const char* MeasurementOptions =
+constexpr const char* FastOption =
     R"(  --fast                   with --audio=virtual: the card's fast clock, so a
                            run takes seconds instead of real time
-  --window=quasi-chebyshev|rectangle
+)";
+
+constexpr const char* MeasurementOptions = R"(  --window=quasi-chebyshev|rectangle
                            the analysis window (default quasi-chebyshev)
   --csv=FILE               write the result to FILE (default: standard output)
 )";
@@ -76,6 +79,7 @@ void PrintWindowHelp() {
     std::printf(R"(Usage: tembrix [OPTIONS]             the instrument's window
        tembrix sweep [OPTIONS]       a frequency-response sweep, as CSV
        tembrix spectrum [OPTIONS]    the spectrum of a tone, as CSV
+       tembrix report [OPTIONS]      a loop-back quality report
        tembrix SUBCOMMAND --help     a subcommand's options
 
 Options:
@@ -99,7 +103,7 @@ within 16 dB of the tone, do not count ("There are noise lines." is printed
 once per run of eleven failing blocks, and the sweep keeps trying).
 
 Options:
-%s%s  --level=0|-20            the tone's level in dB (default -20)
+%s%s%s  --level=0|-20            the tone's level in dB (default -20)
   --quiet                  no progress and no summary on standard error
   --point-timeout=SECONDS  give up when a frequency yields no point within
                            that much audio, 3 to 86400 (default 30; a point
@@ -117,7 +121,7 @@ at 1010.86 Hz, the largest deviation from it between 20 Hz and 20 kHz, the
 -3 dB frequencies) go to standard error.
 
 %s)",
-                CardOptions, MeasurementOptions, CsvRules, ExitStatusTable);
+                CardOptions, FastOption, MeasurementOptions, CsvRules, ExitStatusTable);
 }
 
 void PrintSpectrumHelp() {
@@ -130,7 +134,7 @@ blocks (the mean of the linear powers, in dB re a full-scale sine). The power
 reading of the last block, as the window shows it, goes to standard error.
 
 Options:
-%s%s  --tone=HZ                the tone, 10.7666015625 to 22045 Hz
+%s%s%s  --tone=HZ                the tone, 10.7666015625 to 22045 Hz
                            (default 1356.92307692308, as the window starts)
   --level=0|-20|off        the tone's level in dB (default 0)
   --blocks=N               blocks to average (default 1)
@@ -139,7 +143,60 @@ Options:
 %sColumns: frequency_hz,level_db (one row per bin, bin k at k * 44100 / 8192 Hz)
 
 %s)",
-                CardOptions, MeasurementOptions, CsvRules, ExitStatusTable);
+                CardOptions, FastOption, MeasurementOptions, CsvRules, ExitStatusTable);
+}
+
+void PrintReportHelp() {
+    std::printf(R"(Usage: tembrix report [OPTIONS]
+
+Measures a sound card, cable or amplifier through a loop-back cable and prints
+the figures, one a line. In this order:
+
+Loop check: a 997 Hz tone at -20 dBFS must come back as the strongest line
+  within one bin of 997 Hz, with no sample at full scale, within 20 dB of its
+  level; otherwise the report stops with the reason (status 5).
+Frequency response: the window's stepped sweep (99 points, --level), with
+  the level at 1010.86 Hz as reference, the deviation range (lowest, highest
+  re the reference) over 40 Hz - 15 kHz and over 20 Hz - 20 kHz, and the
+  frequencies where the response falls 3 dB below the reference (interpolated
+  between points over log frequency, or "not reached").
+THD: 997 Hz at -1 dBFS; the power sum of harmonics 2 to 10 that lie below
+  20 kHz re the fundamental, in dB and %%, and each harmonic's level. Levels
+  are read from the quasi-Chebyshev spectrum (powers averaged over 8 blocks),
+  each with the window's gain at the line's offset from its bin removed.
+THD+N: 997 Hz at -1 dBFS; what remains of each block when a least-squares
+  sine at 997 Hz and an offset are taken away, its power summed over
+  20 Hz - 20 kHz from a rectangle-window transform, re the fitted sine's
+  power, in dB and %%. The rectangle's equivalent noise bandwidth is one bin,
+  so its bins are summed as they are; a windowed spectrum's bins would have to
+  be divided by its bandwidth (1.941 bins for the quasi-Chebyshev window).
+Dynamic range: the same residual with the tone at -60 dBFS, A-weighted
+  (IEC 61672), re a full-scale sine, sign flipped: higher is better, dB(A).
+Noise: tone off; the RMS over 20 Hz - 20 kHz re a full-scale sine's RMS
+  (dBFS), unweighted and A-weighted; "digital silence" when every sample is 0.
+Integrity: blocks dropped, gaps in the input, sweep points that met noise
+  lines. Before each measurement the blocks that may still carry the previous
+  tone are skipped; blocks with dropped blocks or gaps before them are not
+  used. A figure within 3 dB of what 16-bit audio itself allows is marked: it
+  measures the format, not the card.
+
+The report's tones are rounded to the nearest 16-bit value (the window
+truncates toward zero, which alone would limit THD+N to about -95 dB).
+
+Options:
+%s%s  --level=0|-20            the sweep's level in dB (default -20)
+  --window=quasi-chebyshev|rectangle
+                           the sweep's analysis window (default quasi-chebyshev)
+  --json=FILE              the figures with stable keys, as JSON
+  --html=FILE              a one-page report with the figures and three plots
+  --quiet                  no progress on standard error
+  --point-timeout=SECONDS  give up when a frequency or figure gets no
+                           usable blocks within that much audio, 3 to 86400
+                           (default 30)
+  --help                   this text
+
+%s)",
+                CardOptions, FastOption, ExitStatusTable);
 }
 
 int Refuse(const std::string& reason) {
@@ -157,6 +214,9 @@ int PrintHelp(Subcommand subcommand) {
         break;
     case Subcommand::Spectrum:
         PrintSpectrumHelp();
+        break;
+    case Subcommand::Report:
+        PrintReportHelp();
         break;
     }
     return ExitDone;
@@ -201,7 +261,8 @@ class Parser {
             equals == std::string_view::npos ? std::string_view() : option.substr(equals + 1);
         const bool hasValue = equals != std::string_view::npos;
         const bool measuring = m_command.subcommand != Subcommand::Window;
-        const bool sweep = m_command.subcommand == Subcommand::Sweep;
+        const bool report = m_command.subcommand == Subcommand::Report;
+        const bool sweep = m_command.subcommand == Subcommand::Sweep || report;
         const bool spectrum = m_command.subcommand == Subcommand::Spectrum;
 
         if (name == "--help" && !hasValue)
@@ -230,7 +291,11 @@ class Parser {
         if (measuring && name == "--level" && hasValue)
             return Check(ReadLevel(value, spectrum, m_command.level), option,
                          spectrum ? "0, -20 or off" : "0 or -20");
-        if (measuring && name == "--csv" && hasValue) {
+        if (report && (name == "--json" || name == "--html") && hasValue) {
+            (name == "--json" ? m_command.jsonPath : m_command.htmlPath) = value;
+            return Check(!value.empty(), option, "a file name");
+        }
+        if (measuring && !report && name == "--csv" && hasValue) {
             m_command.csvPath = value;
             return Check(!value.empty(), option, "a file name");
         }
@@ -284,6 +349,8 @@ class Parser {
             return " sweep";
         case Subcommand::Spectrum:
             return " spectrum";
+        case Subcommand::Report:
+            return " report";
         default:
             return "";
         }
@@ -304,6 +371,10 @@ int ParseCommandLine(int argc, char** argv, CommandLine& command) {
     } else if (argc > 1 && std::string_view(argv[1]) == "spectrum") {
         command.subcommand = Subcommand::Spectrum;
         command.level = Level0dB;
+        ++first;
+    } else if (argc > 1 && std::string_view(argv[1]) == "report") {
+        command.subcommand = Subcommand::Report;
+        command.level = LevelMinus20dB;
         ++first;
     }
     Parser parser(command);

@@ -1,5 +1,5 @@
 // The command line: the window (no subcommand) or a measurement without one
-// ("sweep", "spectrum"), and their options. Everything is checked before any
+// ("sweep", "spectrum", "report"), and their options. Everything is checked before any
 // device is opened.
 #pragma once
 
@@ -12,7 +12,7 @@
 
 namespace app {
 
-enum class Subcommand { Window, Sweep, Spectrum };
+enum class Subcommand { Window, Sweep, Spectrum, Report };
 
 struct CommandLine {
     Subcommand subcommand = Subcommand::Window;
@@ -22,8 +22,10 @@ struct CommandLine {
 
     // The measurements'.
     int windowType = CFFT::QuasiChebyshev;
-    int level = 0;       // as the window's level buttons: 0 dB, -20 dB, off
-    std::string csvPath; // empty: standard output
+    int level = 0;        // as the window's level buttons: 0 dB, -20 dB, off
+    std::string csvPath;  // empty: standard output
+    std::string jsonPath; // the report's, if wanted
+    std::string htmlPath;
     bool quiet = false;
     double pointTimeoutSeconds = 30;
     std::optional<double> toneHz; // none: the window's start tone

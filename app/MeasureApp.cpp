@@ -2,6 +2,7 @@
 
 #include "app/AudioSession.h"
 #include "app/ExitStatus.h"
+#include "app/ReportCommand.h"
 #include "app/ResultFile.h"
 #include "app/SpectrumCommand.h"
 #include "app/StopSignals.h"
@@ -19,9 +20,25 @@ namespace app {
 namespace {
 
 std::unique_ptr<MeasurementCommand> CommandFor(const CommandLine& command) {
-    if (command.subcommand == Subcommand::Spectrum)
+    switch (command.subcommand) {
+    case Subcommand::Spectrum:
         return std::make_unique<SpectrumCommand>(command);
-    return std::make_unique<SweepCommand>(command);
+    case Subcommand::Report:
+        return std::make_unique<ReportCommand>(command);
+    default:
+        return std::make_unique<SweepCommand>(command);
+    }
+}
+
+const char* MeasurementName(Subcommand subcommand) {
+    switch (subcommand) {
+    case Subcommand::Spectrum:
+        return "spectrum";
+    case Subcommand::Report:
+        return "report";
+    default:
+        return "sweep";
+    }
 }
 
 } // namespace
@@ -54,7 +71,7 @@ BOOL CMeasureApp::InitInstance() {
 RunInfo CMeasureApp::DescribeRun() const {
     const SoundCard& card = platform::CurrentSoundCard();
     RunInfo run;
-    run.measurement = m_command.subcommand == Subcommand::Spectrum ? "spectrum" : "sweep";
+    run.measurement = MeasurementName(m_command.subcommand);
     run.version = TembrixVersion;
     run.dateTime = IsoDateTime(std::chrono::system_clock::now());
     run.audio = m_command.audio == platform::AudioBackend::Virtual ? "virtual" : "system";

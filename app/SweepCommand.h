@@ -4,12 +4,9 @@
 
 #include "app/CommandLine.h"
 #include "app/MeasurementCommand.h"
-#include "dsp/FFT.h"
-#include "measure/FrequencySweep.h"
+#include "app/SweepRunner.h"
 
 namespace app {
-
-class SweepProgress;
 
 class SweepCommand : public MeasurementCommand {
   public:
@@ -19,12 +16,8 @@ class SweepCommand : public MeasurementCommand {
     int Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) override;
 
   private:
-    RunEnd Sweep(BlockHandOff& blocks, ResultFile& output, SweepProgress& progress);
-
     const CommandLine& m_command;
-    CFFT m_fft;
-    FrequencySweep m_sweep;
-    double m_frequency; // the generator's
+    SweepRunner m_runner;
 };
 
 } // namespace app

@@ -120,6 +120,12 @@ constexpr UINT WM_BLOCK_READY = WM_USER + 5;
 // Posted by the window to the playback thread: wParam = tone amplitude times
 // 65536 (65536 full scale, 6554 -20 dB, 0 silence).
 constexpr UINT WM_SET_LEVEL = WM_USER + 6;
+// Posted by a command-line measurement to the playback thread: wParam = the
+// tone's amplitude times TestLevelScale (full scale); from then on samples are
+// rounded to the nearest 16-bit value rather than truncated toward zero, which
+// would add its own distortion. WM_SET_LEVEL goes back to truncation.
+constexpr UINT WM_SET_TEST_LEVEL = WM_USER + 7;
+constexpr double TestLevelScale = 4294967296.0; // 2^32
 // WM_SET_LEVEL's wParam for each of the window's level buttons, in order:
 // "0dB", "-20dB", "No".
 constexpr WPARAM LevelCommands[] = {65536, 6554, 0};

@@ -51,6 +51,7 @@ ThreadMessageMap CSoundOut::GetMessageMap() const {
         OnThreadMessage(MM_WOM_DONE, &CSoundOut::OnWomDone),
         OnThreadMessage(MM_WOM_CLOSE, &CSoundOut::OnWomClose),
         OnThreadMessage(WM_SET_LEVEL, &CSoundOut::OnSetLevel),
+        OnThreadMessage(WM_SET_TEST_LEVEL, &CSoundOut::OnSetTestLevel),
     };
     return entries;
 }
@@ -61,7 +62,8 @@ void CSoundOut::FillToneBuffer(std::int16_t* buffer) {
     for (int i = 0; i < FftSize; ++i) {
         GenPhase = GenPhase + TwoPi / GenPeriod.load(std::memory_order_relaxed);
         GenPhase = std::fmod(GenPhase, TwoPi);
-        buffer[i] = static_cast<std::int16_t>(std::sin(GenPhase) * (FullScale - 1) * m_amplitude);
+        const double sample = std::sin(GenPhase) * (FullScale - 1) * m_amplitude;
+        buffer[i] = static_cast<std::int16_t>(m_rounded ? std::round(sample) : sample);
     }
 }
 
@@ -104,4 +106,10 @@ void CSoundOut::OnWomClose(WPARAM, LPARAM) {
 void CSoundOut::OnSetLevel(WPARAM wParam, LPARAM) {
     // Above 65536 the samples would leave the 16-bit range: hold at full scale.
     m_amplitude = std::min(static_cast<std::uint32_t>(wParam) / 65536.0, 1.0);
+    m_rounded = false;
+}
+
+void CSoundOut::OnSetTestLevel(WPARAM wParam, LPARAM) {
+    m_amplitude = std::min(static_cast<double>(wParam) / TestLevelScale, 1.0);
+    m_rounded = true;
 }

@@ -20,12 +20,15 @@ class CSoundOut : public CWinThread {
 
     // Linear tone level, 1.0 = full scale.
     double m_amplitude = 1.0;
+    // Samples rounded to the nearest value, else truncated toward zero.
+    bool m_rounded = false;
 
     // Message handlers (thread messages and device notifications).
     void OnWomOpen(WPARAM device, LPARAM);
     void OnWomDone(WPARAM device, LPARAM header);
     void OnWomClose(WPARAM device, LPARAM);
     void OnSetLevel(WPARAM level, LPARAM);
+    void OnSetTestLevel(WPARAM level, LPARAM);
 };
 
 // Generator phase in radians of the last sample produced; playback thread only.

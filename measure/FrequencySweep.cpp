@@ -16,12 +16,13 @@ FrequencySweep::FrequencySweep(int fftSize) : m_fftSize(fftSize) {
 void FrequencySweep::Start() {
     m_points.clear();
     m_windowChanged = false;
-    m_blockCount = 0;
-    m_settling.Retuned();
+    m_noisyPoints = 0;
+    Retuned();
 }
 
 void FrequencySweep::Retuned() {
     m_blockCount = 0;
+    m_noiseAtFrequency = false;
     m_settling.Retuned();
 }
 
@@ -30,9 +31,11 @@ void FrequencySweep::BlockShown(std::uint64_t droppedBefore) {
 }
 
 NoiseVerdict FrequencySweep::CheckNoise(const double* spectrum, double frequency, int windowType) {
-    const bool noisy = m_settling.MayCarryOldTone() ||
-                       HasNoiseLines(spectrum, m_fftSize / 2, ToneBinPosition(frequency, m_fftSize),
-                                     MainLobeGuardBins(windowType));
+    const bool stale = m_settling.MayCarryOldTone();
+    const bool noisy =
+        stale || HasNoiseLines(spectrum, m_fftSize / 2, ToneBinPosition(frequency, m_fftSize),
+                               MainLobeGuardBins(windowType));
+    m_noiseAtFrequency = m_noiseAtFrequency || (noisy && !stale);
     if (!noisy) {
         m_noiseFailCount = 0;
         return NoiseVerdict::Pass;
@@ -68,6 +71,7 @@ const ResponsePoint& FrequencySweep::StorePoint(double frequency, const CFFT& ff
     else if (fft.WindowType() != m_pointsWindowType)
         m_windowChanged = true;
     m_points.push_back({frequency, m_peak - gain, m_peak, gain, blocks});
+    m_noisyPoints += m_noiseAtFrequency ? 1 : 0;
     Retuned();
     return m_points.back();
 }

@@ -65,6 +65,8 @@ class FrequencySweep {
     // Blocks recorded since the tone was last set, shown and dropped ones.
     std::uint64_t BlocksAtFrequency() const { return m_settling.BlocksRecorded(); }
     std::span<const ResponsePoint> Points() const { return m_points; }
+    // Points whose frequency saw blocks with noise lines (stale blocks aside).
+    int NoisyPoints() const { return m_noisyPoints; }
     // The window type every point was measured with; none when there are no
     // points or the window changed during the sweep.
     std::optional<int> PointsWindowType() const;
@@ -75,6 +77,8 @@ class FrequencySweep {
     double m_peak = 0.0;
     int m_noiseFailCount = 0;
     ToneSettling m_settling;
+    bool m_noiseAtFrequency = false;
+    int m_noisyPoints = 0;
     std::vector<ResponsePoint> m_points; // room for a whole sweep from the start
     int m_pointsWindowType = -1;
     bool m_windowChanged = false;

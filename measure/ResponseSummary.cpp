@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <iterator>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -136,6 +137,20 @@ ResponseSummary SummariseResponse(std::span<const ResponsePoint> points, double 
                                             usable.rend(), thresholdDb);
     summary.minus3dbHighHz = FirstCrossingHz(reference, usable.end(), thresholdDb);
     return summary;
+}
+
+std::pair<double, double> DeviationRange(std::span<const ResponsePoint> points, double referenceDb,
+                                         double lowHz, double highHz) {
+    // fmin and fmax take the other operand when one is not a number.
+    double lowest = std::numeric_limits<double>::quiet_NaN();
+    double highest = lowest;
+    for (const ResponsePoint& point : points) {
+        if (!Usable(point) || !InRange(point, lowHz, highHz))
+            continue;
+        lowest = std::fmin(lowest, point.levelDb - referenceDb);
+        highest = std::fmax(highest, point.levelDb - referenceDb);
+    }
+    return {lowest, highest};
 }
 
 std::string SummaryText(const ResponseSummary& summary) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 struct ResponseSummary {
     bool valid = false;            // false when no point has a finite level and frequency
@@ -28,6 +29,11 @@ struct ResponseSummary {
 // reference, whose levels enclose reference - 3 dB.
 ResponseSummary SummariseResponse(std::span<const ResponsePoint> points, double lowHz = 20,
                                   double highHz = 20000);
+
+// The lowest and highest level less referenceDb among the points in
+// [lowHz, highHz]; both not a number when there is none.
+std::pair<double, double> DeviationRange(std::span<const ResponsePoint> points, double referenceDb,
+                                         double lowHz, double highHz);
 
 // Lines for standard error, e.g.
 // "Reference: -20.00 dB at 1010.86 Hz\n"

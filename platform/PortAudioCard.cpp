@@ -101,7 +101,9 @@ int renderCallback(const void*, void* output, unsigned long frames, const PaStre
 }
 
 int captureCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
-                    PaStreamCallbackFlags, void* client) {
+                    PaStreamCallbackFlags flags, void* client) {
+    if (flags & paInputOverflow)
+        static_cast<StreamClient*>(client)->inputOverflowed();
     static_cast<StreamClient*>(client)->capture(static_cast<const std::int16_t*>(input), frames);
     return paContinue;
 }

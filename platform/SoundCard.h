@@ -38,6 +38,8 @@ class StreamClient {
     virtual void render(std::int16_t* samples, std::size_t frames) = 0;
     // Input: `frames` samples have been captured.
     virtual void capture(const std::int16_t* samples, std::size_t frames) = 0;
+    // Input: the card lost frames before the next ones it captures.
+    virtual void inputOverflowed() {}
     // How far the client's queue reaches: for output the frames still to
     // play, for input the frames of room left. A card that keeps pace with
     // its clients (the virtual card's fast clock) asks; others need not.

@@ -185,6 +185,11 @@ class DeviceTable {
         return MMSYSERR_NOERROR;
     }
 
+    std::uint64_t gaps(WaveDevice* handle) {
+        std::lock_guard lock(m_mutex);
+        return isOpen(handle) ? handle->gaps() : 0;
+    }
+
     MMRESULT errorText(MMRESULT code, char* text, UINT textSize) const {
         if (!text || textSize == 0)
             return MMSYSERR_INVALPARAM;
@@ -369,3 +374,9 @@ MMRESULT waveInClose(HWAVEIN device) {
 MMRESULT waveInGetErrorTextA(MMRESULT error, char* text, UINT textSize) {
     return inputs().errorText(error, text, textSize);
 }
+
+namespace platform {
+std::uint64_t InputGaps(HWAVEIN device) {
+    return inputs().gaps(device);
+}
+} // namespace platform

@@ -100,3 +100,9 @@ MMRESULT waveInStart(HWAVEIN device);
 MMRESULT waveInReset(HWAVEIN device);
 MMRESULT waveInClose(HWAVEIN device);
 MMRESULT waveInGetErrorTextA(MMRESULT error, char* text, UINT textSize);
+
+namespace platform {
+// Times that the open input lost captured frames (no buffer was queued for
+// them, or the card overflowed); 0 for a device that is not open.
+std::uint64_t InputGaps(HWAVEIN device);
+} // namespace platform

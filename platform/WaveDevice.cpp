@@ -249,6 +249,12 @@ void WaveDevice::capture(const std::int16_t* samples, std::size_t frames) {
             complete(header);
         }
     }
+    if (stored < frames)
+        m_gaps.fetch_add(1, std::memory_order_relaxed);
+}
+
+void WaveDevice::inputOverflowed() {
+    m_gaps.fetch_add(1, std::memory_order_relaxed);
 }
 
 std::size_t WaveDevice::queuedFrames() {

@@ -7,6 +7,7 @@
 #include "platform/SoundCard.h"
 #include "platform/WaveAudio.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -104,7 +105,11 @@ class WaveDevice : public StreamClient {
 
     void render(std::int16_t* samples, std::size_t frames) override;
     void capture(const std::int16_t* samples, std::size_t frames) override;
+    void inputOverflowed() override;
     std::size_t queuedFrames() override;
+    // Input: times that captured frames were lost, because no buffer was
+    // queued for them or the card overflowed.
+    std::uint64_t gaps() const { return m_gaps.load(std::memory_order_relaxed); }
 
   private:
     std::size_t framesIn(const WAVEHDR& header) const;
@@ -121,6 +126,7 @@ class WaveDevice : public StreamClient {
     HeaderQueue m_queue;
     std::size_t m_queuedFrames = 0; // still to play, or room left to record
     std::size_t m_headPosition = 0; // output: frames of the front header played
+    std::atomic<std::uint64_t> m_gaps{0};
 };
 
 // The handles are the device objects themselves.

@@ -179,7 +179,7 @@ TEST(CommandLineSweepTest, APointNotMeasuredInTimeEndsTheSweepWithWhatWasMeasure
     const double stuckAt = SweepPointFrequencies(BlockSize)[points.size()];
     EXPECT_THAT(end.err, HasSubstr("tembrix: no point at " + NumberText(stuckAt) +
                                    " Hz within 10 s of audio; " + std::to_string(points.size()) +
-                                   " points written\n"));
+                                   " points measured\n"));
 }
 
 // In real time a point takes about two seconds; each signal comes once the

@@ -81,6 +81,20 @@ TEST_F(ToneTest, LevelsAboveFullScaleAreHeldAtFullScale) {
     EXPECT_GE(*std::min_element(buffer.begin(), buffer.end()), -32767);
 }
 
+TEST_F(ToneTest, ATestLevelRoundsToTheNearestSampleUntilALevelButtonTruncatesAgain) {
+    generator.OnSetTestLevel(static_cast<WPARAM>(0.5 * TestLevelScale), 0);
+    generator.FillToneBuffer(buffer.data());
+    double phase = 0.0;
+    for (int i = 0; i < 100; ++i) {
+        phase = std::fmod(phase + TwoPi / 32.5, TwoPi);
+        ASSERT_EQ(buffer[i], std::lround(std::sin(phase) * 32767 * 0.5)) << i;
+    }
+    generator.OnSetLevel(32768, 0);
+    generator.FillToneBuffer(buffer.data());
+    phase = GenPhase;
+    EXPECT_EQ(buffer[FftSize - 1], static_cast<std::int16_t>(std::sin(phase) * 32767 * 0.5));
+}
+
 TEST(ConvertBlockTest, SamplesAreScaledToFullScaleExactly) {
     FullScale = 32768.0;
     const std::int16_t samples[] = {-32768, 32767, 0, 1};

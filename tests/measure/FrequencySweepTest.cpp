@@ -80,6 +80,7 @@ TEST_F(SweepEngine, APointTakesSixStaleBlocksAndFivePassingOnesFailingOnesNotCou
     ASSERT_EQ(sweep.Points().size(), 1u);
     EXPECT_EQ(sweep.Points()[0].frequencyHz, 10.7666015625);
     EXPECT_EQ(sweep.Points()[0].blocks, 13);
+    EXPECT_EQ(sweep.NoisyPoints(), 1) << "the hum blocks";
     EXPECT_NEAR(step.nextFrequency, 10.7666015625 * 1.080025689987635, 1e-9);
     EXPECT_EQ(sweep.BlockCount(), 0);
 }
@@ -134,6 +135,7 @@ TEST_P(FullSweep, MeasuresTheFlatLoopBackAtNinetyNineFrequencies) {
 
     EXPECT_EQ(blocks, 99 * (ToneSettling::StaleBlocks + 5) + 5)
         << "no block failed but the stale; the last frequency needs no test";
+    EXPECT_EQ(sweep.NoisyPoints(), 0);
     const std::vector<double> plan = SweepPointFrequencies(BlockSize);
     ASSERT_EQ(plan.size(), 99u);
     ASSERT_EQ(sweep.Points().size(), 99u);

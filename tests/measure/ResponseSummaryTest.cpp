@@ -109,4 +109,16 @@ TEST(ResponseSummary, SurvivesDegenerateInput) {
                                    "-3 dB: not reached and not reached\n");
 }
 
+TEST(DeviationRange, SpansTheLevelsInsideTheRangeOnly) {
+    const std::vector<ResponsePoint> points = {
+        {10, -30, 0, 0, 1}, {100, -1, 0, 0, 1}, {1000, 0.5, 0, 0, 1}, {30000, 9, 0, 0, 1}};
+    const auto [lowest, highest] = DeviationRange(points, 0.5, 20, 20000);
+    EXPECT_EQ(lowest, -1.5);
+    EXPECT_EQ(highest, 0);
+
+    const auto [none, nothing] = DeviationRange(points, 0, 2000, 20000);
+    EXPECT_TRUE(std::isnan(none));
+    EXPECT_TRUE(std::isnan(nothing));
+}
+
 } // namespace

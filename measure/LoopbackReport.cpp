@@ -1,0 +1,265 @@
+#include "measure/LoopbackReport.h"
+
+#include "dsp/SignalFormat.h"
+#include "measure/BandPower.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+// Locale-independent, so a report reads the same everywhere.
+std::string Fixed(double value, int decimals) {
+    if (!std::isfinite(value))
+        return "-";
+    std::array<char, 64> text;
+    const auto end =
+        std::to_chars(text.begin(), text.end(), value, std::chars_format::fixed, decimals).ptr;
+    return {text.begin(), end};
+}
+
+std::string Significant(double value, int digits) {
+    if (!std::isfinite(value))
+        return "-";
+    std::array<char, 64> text;
+    const auto end =
+        std::to_chars(text.begin(), text.end(), value, std::chars_format::general, digits).ptr;
+    return {text.begin(), end};
+}
+
+// Shortest round-trip; not a number or infinite is null.
+std::string JsonNumber(double value) {
+    if (!std::isfinite(value))
+        return "null";
+    std::array<char, 64> text;
+    const auto end = std::to_chars(text.begin(), text.end(), value).ptr;
+    return {text.begin(), end};
+}
+
+std::string JsonString(const std::string& value) {
+    std::string out = "\"";
+    for (const char c : value) {
+        if (c == '"' || c == '\\')
+            out += {'\\', c};
+        else if (static_cast<unsigned char>(c) < 0x20)
+            out += ' ';
+        else
+            out += c;
+    }
+    return out + "\"";
+}
+
+// JSON values are built as text, inside out; a compact layout, one member a
+// line at the top.
+std::string JsonArray(const std::vector<std::string>& values) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < values.size(); ++i)
+        out += (i ? ", " : "") + values[i];
+    return out + "]";
+}
+
+// A member's own lines (a nested object's) move in with it.
+std::string JsonObject(const std::vector<std::pair<std::string, std::string>>& members) {
+    std::string out = "{";
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        out += (i ? ",\n  " : "\n  ") + JsonString(members[i].first) + ": ";
+        for (const char c : members[i].second)
+            out += c == '\n' ? std::string("\n  ") : std::string(1, c);
+    }
+    return out + "\n}";
+}
+
+double Percent(double db) {
+    return 100 * std::pow(10.0, db / 20);
+}
+
+struct Limited {
+    bool thd, thdN, dynamicRange, noise;
+};
+
+Limited AtFormatLimit(const LoopbackReport& report, const FormatLimits& limits) {
+    return {
+        report.distortion.thdDb < limits.thdDb + FormatLimitMarginDb,
+        report.distortion.thdNDb<limits.thdNDb + FormatLimitMarginDb, report.dynamicRangeDbA> limits
+                .dynamicRangeDbA -
+            FormatLimitMarginDb,
+        !report.digitalSilence && report.noiseDbfs < limits.noiseDbfs + FormatLimitMarginDb};
+}
+
+class Table {
+  public:
+    void Heading(const std::string& text) { m_text += "\n" + text + "\n"; }
+    void Line(const std::string& name, std::string value, const std::string& unit,
+              bool atLimit = false) {
+        // A device's name must not break the table.
+        std::replace_if(
+            value.begin(), value.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+        std::string line = "  " + name;
+        line.resize(std::max<std::size_t>(line.size() + 1, 36), ' ');
+        m_text += line + value + (unit.empty() ? "" : " " + unit) +
+                  (atLimit ? "   (at the 16-bit limit: measures the format, not the card)" : "") +
+                  "\n";
+    }
+    void Text(const std::string& text) { m_text += text; }
+    const std::string& str() const { return m_text; }
+
+  private:
+    std::string m_text;
+};
+
+// The report's tone at `dbfs` as perfect 16-bit samples: rounded, as the
+// playback thread plays it for the report.
+DistortionMeter::Result MeasureRoundedTone(double dbfs, int fftSize) {
+    DistortionMeter meter(ReportToneHz, fftSize);
+    std::vector<double> block(fftSize);
+    const double peak = std::pow(10.0, dbfs / 20) * (SampleFullScale - 1);
+    long long n = 0;
+    for (int b = 0; b < ReportBlocksPerFigure; ++b) {
+        for (double& x : block)
+            x = std::round(std::sin(2 * std::numbers::pi * ReportToneHz * n++ / SampleRate) *
+                           peak) /
+                SampleFullScale;
+        meter.Add(block.data());
+    }
+    return meter.Compute();
+}
+
+std::string Corner(const std::optional<double>& hz) {
+    return hz ? Significant(*hz, 6) : "not reached";
+}
+
+std::string Range(const std::pair<double, double>& range) {
+    return Fixed(range.first, 2) + " to " + Fixed(range.second, 2);
+}
+
+} // namespace
+
+FormatLimits SixteenBitLimits(int fftSize) {
+    const double lsb = 1 / SampleFullScale;
+    const double rounding = lsb * lsb / 12;
+    // White noise over 20 Hz to 20 kHz, counted bin by bin as the noise is.
+    double inBand = 0, inBandA = 0;
+    const double binWidth = SampleRate / fftSize;
+    for (int k = 0; k < fftSize / 2; ++k) {
+        const double f = k * binWidth;
+        if (f < WideBandLowHz || f > WideBandHighHz)
+            continue;
+        inBand += 1;
+        inBandA += std::pow(10.0, AWeightingDb(f) / 10);
+    }
+    const double share = inBand / (fftSize / 2), shareA = inBandA / (fftSize / 2);
+    const DistortionMeter::Result loud = MeasureRoundedTone(DistortionToneDbfs, fftSize);
+    const DistortionMeter::Result quiet = MeasureRoundedTone(DynamicRangeToneDbfs, fftSize);
+    return {loud.thdDb, loud.thdNDb, -quiet.residualDbfsA, PowerDbfs(rounding * share),
+            PowerDbfs(rounding * shareA)};
+}
+
+std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits) {
+    const RunInfo& run = report.run;
+    const Limited limited = AtFormatLimit(report, limits);
+    Table table;
+    table.Text("Tembrix " + run.version + " loop-back report, " + run.dateTime + "\n");
+    table.Line("audio", run.audio, "");
+    table.Line("input", run.inputDevice, "");
+    table.Line("output", run.outputDevice, "");
+    table.Line("sweep level, window", run.level + ", " + run.window, "");
+
+    table.Heading("Frequency response (stepped sweep, " + std::to_string(report.points.size()) +
+                  " points)");
+    table.Line("level at " + Significant(report.response.referenceHz, 6) + " Hz",
+               Fixed(report.response.referenceDb, 2), "dB");
+    table.Line("deviation 40 Hz - 15 kHz", Range(report.narrowDeviationDb), "dB");
+    table.Line("deviation 20 Hz - 20 kHz", Range(report.wideDeviationDb), "dB");
+    table.Line("-3 dB below", Corner(report.response.minus3dbLowHz),
+               report.response.minus3dbLowHz ? "Hz" : "");
+    table.Line("-3 dB above", Corner(report.response.minus3dbHighHz),
+               report.response.minus3dbHighHz ? "Hz" : "");
+
+    const DistortionMeter::Result& d = report.distortion;
+    table.Heading("Distortion (997 Hz at -1 dBFS)");
+    table.Line("THD", Fixed(d.thdDb, 1) + " dB, " + Significant(Percent(d.thdDb), 3), "%",
+               limited.thd);
+    for (std::size_t i = 0; i < d.harmonicsDb.size(); ++i)
+        table.Line("  harmonic " + std::to_string(i + 2), Fixed(d.harmonicsDb[i], 1), "dB");
+    table.Line("THD+N (20 Hz - 20 kHz)",
+               Fixed(d.thdNDb, 1) + " dB, " + Significant(Percent(d.thdNDb), 3), "%", limited.thdN);
+
+    table.Heading("Dynamic range (997 Hz at -60 dBFS)");
+    table.Line("dynamic range", Fixed(report.dynamicRangeDbA, 1), "dB(A)", limited.dynamicRange);
+
+    table.Heading("Noise (tone off, 20 Hz - 20 kHz)");
+    if (report.digitalSilence) {
+        table.Line("noise", "digital silence", "");
+    } else {
+        table.Line("noise", Fixed(report.noiseDbfs, 1), "dBFS", limited.noise);
+        table.Line("noise, A-weighted", Fixed(report.noiseDbfsA, 1), "dBFS(A)", limited.noise);
+    }
+
+    table.Heading("Integrity");
+    table.Line("dropped blocks", std::to_string(report.droppedBlocks), "");
+    table.Line("gaps in the input", std::to_string(report.gaps), "");
+    table.Line("points that met noise lines", std::to_string(report.noisyPoints), "");
+    return table.str();
+}
+
+std::string ReportJson(const LoopbackReport& report, const FormatLimits& limits) {
+    const RunInfo& run = report.run;
+    const DistortionMeter::Result& d = report.distortion;
+    const Limited limited = AtFormatLimit(report, limits);
+    const auto range = [](const std::pair<double, double>& p) {
+        return JsonArray({JsonNumber(p.first), JsonNumber(p.second)});
+    };
+    const auto corner = [](const std::optional<double>& hz) {
+        return hz ? JsonNumber(*hz) : std::string("null");
+    };
+    const auto noise = [&](double dbfs) {
+        return report.digitalSilence ? std::string("null") : JsonNumber(dbfs);
+    };
+    std::vector<std::string> points;
+    for (const ResponsePoint& point : report.points)
+        points.push_back(JsonArray({JsonNumber(point.frequencyHz), JsonNumber(point.levelDb)}));
+    std::vector<std::string> harmonics;
+    for (double h : d.harmonicsDb)
+        harmonics.push_back(JsonNumber(h));
+    std::vector<std::string> atLimit;
+    for (const auto& [flag, key] :
+         {std::pair{limited.thd, "thd"}, std::pair{limited.thdN, "thd_n"},
+          std::pair{limited.dynamicRange, "dynamic_range_db_a"}, std::pair{limited.noise, "noise"}})
+        if (flag)
+            atLimit.push_back(JsonString(key));
+
+    const std::string response =
+        JsonObject({{"reference_db", JsonNumber(report.response.referenceDb)},
+                    {"deviation_40_15k_db", range(report.narrowDeviationDb)},
+                    {"deviation_20_20k_db", range(report.wideDeviationDb)},
+                    {"minus3db_low_hz", corner(report.response.minus3dbLowHz)},
+                    {"minus3db_high_hz", corner(report.response.minus3dbHighHz)},
+                    {"points", JsonArray(points)}});
+    return JsonObject(
+               {{"version", JsonString(run.version)},
+                {"date", JsonString(run.dateTime)},
+                {"audio", JsonString(run.audio)},
+                {"input", JsonString(run.inputDevice)},
+                {"output", JsonString(run.outputDevice)},
+                {"sweep_level", JsonString(run.level)},
+                {"window", JsonString(run.window)},
+                {"response", response},
+                {"thd", JsonObject({{"db", JsonNumber(d.thdDb)},
+                                    {"percent", JsonNumber(Percent(d.thdDb))},
+                                    {"harmonics_db", JsonArray(harmonics)}})},
+                {"thd_n", JsonObject({{"db", JsonNumber(d.thdNDb)},
+                                      {"percent", JsonNumber(Percent(d.thdNDb))}})},
+                {"dynamic_range_db_a", JsonNumber(report.dynamicRangeDbA)},
+                {"noise",
+                 JsonObject({{"dbfs", noise(report.noiseDbfs)},
+                             {"dbfs_a", noise(report.noiseDbfsA)},
+                             {"digital_silence", report.digitalSilence ? "true" : "false"}})},
+                {"integrity", JsonObject({{"dropped_blocks", std::to_string(report.droppedBlocks)},
+                                          {"gaps", std::to_string(report.gaps)},
+                                          {"noisy_points", std::to_string(report.noisyPoints)}})},
+                {"at_format_limit", JsonArray(atLimit)}}) +
+           "\n";
+}
