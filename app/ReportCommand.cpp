@@ -141,7 +141,10 @@ void ReportCommand::PlaySilence() {
 
 RunEnd ReportCommand::TakeSettledBlocks(BlockHandOff& blocks, int count,
                                         const std::function<void(const double*)>& take) {
-    ToneSettling settling;
+    // The tone keeps its frequency here, so the noise test cannot tell an old
+    // level from the new one; and the capture thread may still hold its two
+    // recorded buffers, unseen, when the level changes.
+    ToneSettling settling(ToneSettling::StaleBlocks + CaptureBufferCount);
     settling.Retuned();
     // As long as a sweep may wait for a point.
     const double limit =

@@ -12,6 +12,12 @@
 namespace app {
 namespace {
 
+// A frequency is given up only after this many of its blocks were examined: a
+// run that was held up (so that the capture thread dropped the blocks) has
+// not shown that the frequency yields no point.
+constexpr int BlocksExaminedBeforeGivingUp =
+    2 * (ToneSettling::StaleBlocks + FrequencySweep::CountedBlocks);
+
 std::string NumberText(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.6g", value);
@@ -37,6 +43,7 @@ void SweepRunner::SetTone(int level) {
 RunEnd SweepRunner::Run(BlockHandOff& blocks, SweepProgress& progress,
                         const PointMeasured& pointMeasured) {
     m_sweep.Start();
+    m_shownAtFrequency = 0;
     for (;;) {
         WPARAM dropped = 0;
         const BlockHandOff::Wait wait = blocks.Next(dropped);
@@ -47,6 +54,7 @@ RunEnd SweepRunner::Run(BlockHandOff& blocks, SweepProgress& progress,
         m_fft.Transform(block, Spectrum());
         const FrequencySweep::Step step = m_sweep.Advance(Spectrum(), dropped, m_frequency, m_fft);
         blocks.Done();
+        ++m_shownAtFrequency;
 
         switch (step.kind) {
         case FrequencySweep::Step::Finished:
@@ -56,6 +64,7 @@ RunEnd SweepRunner::Run(BlockHandOff& blocks, SweepProgress& progress,
             break;
         case FrequencySweep::Step::Point: {
             m_frequency = step.nextFrequency;
+            m_shownAtFrequency = 0;
             GenPeriod = SampleRate / m_frequency;
             RunEnd end{ExitDone, ""};
             if (!pointMeasured(m_sweep.Points().back(), end))
@@ -67,7 +76,8 @@ RunEnd SweepRunner::Run(BlockHandOff& blocks, SweepProgress& progress,
         case FrequencySweep::Step::Waiting:
             break;
         }
-        if (m_sweep.BlocksAtFrequency() > m_timeoutBlocks)
+        if (m_sweep.BlocksAtFrequency() > m_timeoutBlocks &&
+            m_shownAtFrequency > BlocksExaminedBeforeGivingUp)
             return {ExitPointTimeout, "no point at " + NumberText(m_frequency) + " Hz within " +
                                           NumberText(m_timeoutSeconds) + " s of audio; " +
                                           std::to_string(m_sweep.Points().size()) +

@@ -32,6 +32,7 @@ class SweepRunner {
     FrequencySweep m_sweep;
     double m_frequency; // the generator's
     std::uint64_t m_timeoutBlocks;
+    int m_shownAtFrequency = 0;
     double m_timeoutSeconds;
 };
 

@@ -32,7 +32,8 @@ LoopCheck CheckLoop(const double* block, int fftSize, double toneHz, double expe
     const double position = ToneBinPosition(toneHz, fftSize);
     const int toneBin = GeneratorBin(toneHz, fftSize);
     LoopCheck check{LoopCheck::Verdict::Passed, bin * SampleRate / fftSize,
-                    spectrum[toneBin] - fft.WindowGainDb(position - toneBin)};
+                    spectrum[toneBin] - fft.WindowGainDb(position - toneBin),
+                    std::all_of(block, block + fftSize, [](double x) { return x == 0; })};
     if (std::any_of(block, block + fftSize, ReachesFullScale))
         check.verdict = LoopCheck::Verdict::Clipped;
     else if (std::fabs(bin - position) > 1.0)
@@ -47,7 +48,7 @@ std::string LoopCheck::Problem(double toneHz, double expectedDb) const {
     case Verdict::Passed:
         return "";
     case Verdict::NoTone:
-        if (levelDb <= CFFT::SilenceDb)
+        if (silent)
             return "nothing comes back: the input is silent. Is a loop-back cable connected from "
                    "the output to the input, and are these the devices it is connected to?";
         return "the " + Number("%g", toneHz) +

@@ -13,6 +13,7 @@ struct LoopCheck {
     enum class Verdict { Passed, NoTone, Clipped, LevelOff } verdict;
     double strongestHz; // the strongest line heard
     double levelDb;     // the tone's level heard, re a full-scale sine
+    bool silent;        // every sample was zero
 
     // What went wrong and what to look at; empty when passed.
     std::string Problem(double toneHz, double expectedDb) const;

@@ -11,17 +11,22 @@ class ToneSettling {
   public:
     static constexpr int StaleBlocks = 6;
 
+    // `staleBlocks` more for a caller whose capture thread may still hold
+    // blocks recorded before the change when it makes it.
+    explicit ToneSettling(int staleBlocks = StaleBlocks) : m_staleBlocks(staleBlocks) {}
+
     // The generator's frequency has just changed.
     void Retuned();
     // A block was handed over with `droppedBefore` blocks discarded before it.
     // The first one after the change is the block being recorded at the
     // change; its dropped blocks were all recorded before it.
     void BlockShown(std::uint64_t droppedBefore);
-    bool MayCarryOldTone() const { return m_blocksRecorded <= StaleBlocks; }
+    bool MayCarryOldTone() const { return m_blocksRecorded <= m_staleBlocks; }
     // Blocks recorded since the change, shown and dropped ones.
     std::uint64_t BlocksRecorded() const { return m_blocksRecorded; }
 
   private:
-    std::uint64_t m_blocksRecorded = StaleBlocks + 1;
+    std::uint64_t m_staleBlocks;
+    std::uint64_t m_blocksRecorded = m_staleBlocks + 1;
     bool m_firstAfterChange = false;
 };
