@@ -26,7 +26,8 @@ ReportCommand::ReportCommand(const CommandLine& command)
     : m_command(command), m_runner(command.windowType, command.pointTimeoutSeconds) {
     m_report.response.referenceDb = NotMeasured;
     m_report.narrowDeviationDb = m_report.wideDeviationDb = {NotMeasured, NotMeasured};
-    m_report.distortion = {NotMeasured, {}, NotMeasured, NotMeasured, NotMeasured, NotMeasured, {}};
+    m_report.distortion = {NotMeasured, {},          NotMeasured, NotMeasured,
+                           NotMeasured, NotMeasured, {},          false};
     m_report.dynamicRangeDbA = m_report.noiseDbfs = m_report.noiseDbfsA = NotMeasured;
 }
 

@@ -32,6 +32,10 @@ void SubtractOffset(double* block, int n, double offset) {
         block[i] -= offset;
 }
 
+bool ReachesFullScale(double sample) {
+    return sample >= (SampleFullScale - 1) / SampleFullScale || sample <= -1.0;
+}
+
 double MeanSquare(const double* block, int n) {
     long double sum = 0.0L;
     for (int i = 0; i < n; ++i)

@@ -18,6 +18,10 @@ double OffsetBesideTone(const double* block, int n, double frequency);
 
 void SubtractOffset(double* block, int n, double offset);
 
+// A sample at one of the largest 16-bit values, +32767 or -32768: the signal
+// may have been clipped there.
+bool ReachesFullScale(double sample);
+
 // Mean square, summed from 0.
 double MeanSquare(const double* block, int n);
 

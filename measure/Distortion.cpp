@@ -2,6 +2,7 @@
 
 #include "dsp/SignalFormat.h"
 #include "measure/BandPower.h"
+#include "measure/BlockAnalysis.h"
 #include "measure/SweepPlan.h"
 #include "measure/ToneFit.h"
 
@@ -43,6 +44,7 @@ DistortionMeter::DistortionMeter(double toneHz, int fftSize)
 }
 
 void DistortionMeter::Add(const double* block) {
+    m_clipped = m_clipped || std::any_of(block, block + m_fftSize, ReachesFullScale);
     m_windowed.Transform(block, m_spectrum.data());
     AddPowers(m_spectrum, m_windowedPower);
 
@@ -80,6 +82,7 @@ DistortionMeter::Result DistortionMeter::Compute() const {
     result.residualDbfs = PowerDbfs(m_residualPower / m_blocks);
     result.residualDbfsA = PowerDbfs(m_residualPowerA / m_blocks);
     result.spectrumDb = MeanDb(m_windowedPower, m_blocks);
+    result.clipped = m_clipped;
     return result;
 }
 

@@ -37,6 +37,8 @@ class DistortionMeter {
         double residualDbfsA;            // the same A-weighted
         // The blocks' quasi-Chebyshev spectrum, powers averaged, in dB.
         std::vector<double> spectrumDb;
+        // Samples reached full scale: the figures measure the clipping.
+        bool clipped;
     };
     // After at least one block.
     Result Compute() const;
@@ -55,6 +57,7 @@ class DistortionMeter {
     double m_residualPower = 0;
     double m_residualPowerA = 0;
     int m_blocks = 0;
+    bool m_clipped = false;
 };
 
 // The noise of blocks without a tone: the RMS over 20 Hz to 20 kHz re a

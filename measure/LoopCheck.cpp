@@ -2,6 +2,7 @@
 
 #include "dsp/FFT.h"
 #include "dsp/SignalFormat.h"
+#include "measure/BlockAnalysis.h"
 #include "measure/SweepPlan.h"
 
 #include <algorithm>
@@ -9,11 +10,6 @@
 #include <cstdio>
 
 namespace {
-
-// The largest 16-bit samples, +32767 and -32768.
-bool ReachesFullScale(double x) {
-    return x >= (SampleFullScale - 1) / SampleFullScale || x <= -1.0;
-}
 
 std::string Number(const char* format, double value) {
     char text[32];

@@ -93,7 +93,7 @@ class Table {
   public:
     void Heading(const std::string& text) { m_text += "\n" + text + "\n"; }
     void Line(const std::string& name, std::string value, const std::string& unit,
-              bool atLimit = false) {
+              bool atLimit = false, bool clipped = false) {
         // A device's name must not break the table.
         std::replace_if(
             value.begin(), value.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
@@ -101,7 +101,7 @@ class Table {
         line.resize(std::max<std::size_t>(line.size() + 1, 36), ' ');
         m_text += line + value + (unit.empty() ? "" : " " + unit) +
                   (atLimit ? "   (at the 16-bit limit: measures the format, not the card)" : "") +
-                  "\n";
+                  (clipped ? "   (clipped: samples reached full scale)" : "") + "\n";
     }
     void Text(const std::string& text) { m_text += text; }
     const std::string& str() const { return m_text; }
@@ -181,11 +181,12 @@ std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits
     const DistortionMeter::Result& d = report.distortion;
     table.Heading("Distortion (997 Hz at -1 dBFS)");
     table.Line("THD", Fixed(d.thdDb, 1) + " dB, " + Significant(Percent(d.thdDb), 3), "%",
-               limited.thd);
+               limited.thd, d.clipped);
     for (std::size_t i = 0; i < d.harmonicsDb.size(); ++i)
         table.Line("  harmonic " + std::to_string(i + 2), Fixed(d.harmonicsDb[i], 1), "dB");
     table.Line("THD+N (20 Hz - 20 kHz)",
-               Fixed(d.thdNDb, 1) + " dB, " + Significant(Percent(d.thdNDb), 3), "%", limited.thdN);
+               Fixed(d.thdNDb, 1) + " dB, " + Significant(Percent(d.thdNDb), 3), "%", limited.thdN,
+               d.clipped);
 
     table.Heading("Dynamic range (997 Hz at -60 dBFS)");
     table.Line("dynamic range", Fixed(report.dynamicRangeDbA, 1), "dB(A)", limited.dynamicRange);
@@ -249,7 +250,8 @@ std::string ReportJson(const LoopbackReport& report, const FormatLimits& limits)
                 {"response", response},
                 {"thd", JsonObject({{"db", JsonNumber(d.thdDb)},
                                     {"percent", JsonNumber(Percent(d.thdDb))},
-                                    {"harmonics_db", JsonArray(harmonics)}})},
+                                    {"harmonics_db", JsonArray(harmonics)},
+                                    {"clipped", d.clipped ? "true" : "false"}})},
                 {"thd_n", JsonObject({{"db", JsonNumber(d.thdNDb)},
                                       {"percent", JsonNumber(Percent(d.thdNDb))}})},
                 {"dynamic_range_db_a", JsonNumber(report.dynamicRangeDbA)},

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -28,7 +29,8 @@ class TestTone {
             const double phase = 2 * std::numbers::pi * ReportToneHz * m_n++ / SampleRate;
             const double sine =
                 std::sin(phase) + m_h2 * std::sin(2 * phase) + m_h3 * std::sin(3 * phase);
-            x = std::round(sine * m_peak * (SampleFullScale - 1)) / SampleFullScale;
+            const double sample = std::round(sine * m_peak * (SampleFullScale - 1));
+            x = std::clamp(sample, -SampleFullScale, SampleFullScale - 1) / SampleFullScale;
         }
     }
 
@@ -71,6 +73,11 @@ TEST(DistortionMeterTest, ThdPlusNoiseOfAPerfect16BitToneIsItsRounding) {
     // The same rounding re full scale, A-weighted, is the format's dynamic range.
     EXPECT_NEAR(-Measure(TestTone(-60)).residualDbfsA, SixteenBitLimits(BlockSize).dynamicRangeDbA,
                 0.5);
+}
+
+TEST(DistortionMeterTest, ATonePastFullScaleIsMarkedClipped) {
+    EXPECT_FALSE(Measure(TestTone(-1)).clipped);
+    EXPECT_TRUE(Measure(TestTone(+2)).clipped);
 }
 
 TEST(NoiseMeterTest, WhiteNoiseReadsItsShareOfTheBandUnweightedAndAWeighted) {
@@ -130,7 +137,7 @@ TEST_F(LoopCheckTest, PassesTheToneNearItsLevelAndSaysWhatIsWrongOtherwise) {
 
 TEST(ReportJsonTest, FiguresNotMeasuredAndDigitalSilenceAreNull) {
     LoopbackReport report;
-    report.distortion = {NAN, {}, NAN, NAN, NAN, NAN, {}};
+    report.distortion = {NAN, {}, NAN, NAN, NAN, NAN, {}, false};
     report.response.referenceDb = NAN;
     report.dynamicRangeDbA = NAN;
     report.digitalSilence = true;

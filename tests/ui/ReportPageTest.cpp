@@ -32,7 +32,7 @@ LoopbackReport KnownReport() {
     report.response = SummariseResponse(report.points);
     report.narrowDeviationDb = {-12, 0};
     report.wideDeviationDb = {-12, 0};
-    report.distortion = {-1, {-80, -90, -100}, -79.6, -75, -76, -78, {}};
+    report.distortion = {-1, {-80, -90, -100}, -79.6, -75, -76, -78, {}, false};
     report.distortion.spectrumDb.assign(Bins, -130);
     const double binWidth = 44100.0 / 8192;
     report.distortion.spectrumDb[std::lround(997 / binWidth)] = -1;
