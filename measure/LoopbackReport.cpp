@@ -2,6 +2,7 @@
 
 #include "dsp/SignalFormat.h"
 #include "measure/BandPower.h"
+#include "measure/NumberFormat.h"
 
 #include <algorithm>
 #include <array>
@@ -10,25 +11,6 @@
 #include <numbers>
 
 namespace {
-
-// Locale-independent, so a report reads the same everywhere.
-std::string Fixed(double value, int decimals) {
-    if (!std::isfinite(value))
-        return "-";
-    std::array<char, 64> text;
-    const auto end =
-        std::to_chars(text.begin(), text.end(), value, std::chars_format::fixed, decimals).ptr;
-    return {text.begin(), end};
-}
-
-std::string Significant(double value, int digits) {
-    if (!std::isfinite(value))
-        return "-";
-    std::array<char, 64> text;
-    const auto end =
-        std::to_chars(text.begin(), text.end(), value, std::chars_format::general, digits).ptr;
-    return {text.begin(), end};
-}
 
 // Shortest round-trip; not a number or infinite is null.
 std::string JsonNumber(double value) {
@@ -128,11 +110,11 @@ DistortionMeter::Result MeasureRoundedTone(double dbfs, int fftSize) {
 }
 
 std::string Corner(const std::optional<double>& hz) {
-    return hz ? Significant(*hz, 6) : "not reached";
+    return hz ? SignificantText(*hz, 6) : "not reached";
 }
 
 std::string Range(const std::pair<double, double>& range) {
-    return Fixed(range.first, 2) + " to " + Fixed(range.second, 2);
+    return FixedText(range.first, 2) + " to " + FixedText(range.second, 2);
 }
 
 } // namespace
@@ -169,8 +151,8 @@ std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits
 
     table.Heading("Frequency response (stepped sweep, " + std::to_string(report.points.size()) +
                   " points)");
-    table.Line("level at " + Significant(report.response.referenceHz, 6) + " Hz",
-               Fixed(report.response.referenceDb, 2), "dB");
+    table.Line("level at " + SignificantText(report.response.referenceHz, 6) + " Hz",
+               FixedText(report.response.referenceDb, 2), "dB");
     table.Line("deviation 40 Hz - 15 kHz", Range(report.narrowDeviationDb), "dB");
     table.Line("deviation 20 Hz - 20 kHz", Range(report.wideDeviationDb), "dB");
     table.Line("-3 dB below", Corner(report.response.minus3dbLowHz),
@@ -180,23 +162,24 @@ std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits
 
     const DistortionMeter::Result& d = report.distortion;
     table.Heading("Distortion (997 Hz at -1 dBFS)");
-    table.Line("THD", Fixed(d.thdDb, 1) + " dB, " + Significant(Percent(d.thdDb), 3), "%",
+    table.Line("THD", FixedText(d.thdDb, 1) + " dB, " + SignificantText(Percent(d.thdDb), 3), "%",
                limited.thd, d.clipped);
     for (std::size_t i = 0; i < d.harmonicsDb.size(); ++i)
-        table.Line("  harmonic " + std::to_string(i + 2), Fixed(d.harmonicsDb[i], 1), "dB");
+        table.Line("  harmonic " + std::to_string(i + 2), FixedText(d.harmonicsDb[i], 1), "dB");
     table.Line("THD+N (20 Hz - 20 kHz)",
-               Fixed(d.thdNDb, 1) + " dB, " + Significant(Percent(d.thdNDb), 3), "%", limited.thdN,
-               d.clipped);
+               FixedText(d.thdNDb, 1) + " dB, " + SignificantText(Percent(d.thdNDb), 3), "%",
+               limited.thdN, d.clipped);
 
     table.Heading("Dynamic range (997 Hz at -60 dBFS)");
-    table.Line("dynamic range", Fixed(report.dynamicRangeDbA, 1), "dB(A)", limited.dynamicRange);
+    table.Line("dynamic range", FixedText(report.dynamicRangeDbA, 1), "dB(A)",
+               limited.dynamicRange);
 
     table.Heading("Noise (tone off, 20 Hz - 20 kHz)");
     if (report.digitalSilence) {
         table.Line("noise", "digital silence", "");
     } else {
-        table.Line("noise", Fixed(report.noiseDbfs, 1), "dBFS", limited.noise);
-        table.Line("noise, A-weighted", Fixed(report.noiseDbfsA, 1), "dBFS(A)", limited.noise);
+        table.Line("noise", FixedText(report.noiseDbfs, 1), "dBFS", limited.noise);
+        table.Line("noise, A-weighted", FixedText(report.noiseDbfsA, 1), "dBFS(A)", limited.noise);
     }
 
     table.Heading("Integrity");

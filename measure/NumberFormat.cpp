@@ -172,3 +172,21 @@ bool ParseDouble(const std::string& text, double& value) {
     value = parsed;
     return true;
 }
+
+namespace {
+std::string FigureText(double value, std::chars_format format, int precision) {
+    if (!std::isfinite(value))
+        return "-";
+    std::array<char, 64> text;
+    const auto end = std::to_chars(text.begin(), text.end(), value, format, precision).ptr;
+    return {text.begin(), end};
+}
+} // namespace
+
+std::string FixedText(double value, int decimals) {
+    return FigureText(value, std::chars_format::fixed, decimals);
+}
+
+std::string SignificantText(double value, int digits) {
+    return FigureText(value, std::chars_format::general, digits);
+}

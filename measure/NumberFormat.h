@@ -23,3 +23,8 @@ std::string FormatDouble15(double value);
 // leaves value unchanged for anything else, such as "inf" and "nan", and for a
 // number beyond the range of a double.
 bool ParseDouble(const std::string& text, double& value);
+
+// Figures as reports show them: `decimals` decimals, or `digits` significant
+// digits; "-" for a figure that is not a finite number (not measured).
+std::string FixedText(double value, int decimals);
+std::string SignificantText(double value, int digits);

@@ -1,6 +1,7 @@
 #include "ui/ReportPage.h"
 
 #include "dsp/SignalFormat.h"
+#include "measure/NumberFormat.h"
 #include "measure/Rounding.h"
 #include "ui/PlotGeometry.h"
 
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -84,24 +84,6 @@ void DrawText(CDC& dc, int x, int y, std::string_view text, COLORREF color) {
 
 // ---- Plots ------------------------------------------------------------------
 
-std::string Fixed(double value, int decimals) {
-    if (!std::isfinite(value))
-        return "-";
-    std::array<char, 64> text;
-    const auto end =
-        std::to_chars(text.begin(), text.end(), value, std::chars_format::fixed, decimals).ptr;
-    return {text.begin(), end};
-}
-
-std::string Significant(double value, int digits) {
-    if (!std::isfinite(value))
-        return "-";
-    std::array<char, 64> text;
-    const auto end =
-        std::to_chars(text.begin(), text.end(), value, std::chars_format::general, digits).ptr;
-    return {text.begin(), end};
-}
-
 // The level range of a plot and where frequencies and levels fall in it.
 struct Axes {
     double topDb;
@@ -150,7 +132,7 @@ void DashedVertical(CDC& dc, int x, int top, int bottom, COLORREF color) {
 }
 
 std::string DbLabel(double db) {
-    const std::string text = Significant(db, 4);
+    const std::string text = SignificantText(db, 4);
     return db > 0 ? "+" + text : text;
 }
 
@@ -437,12 +419,13 @@ std::string ResponseSection(const LoopbackReport& report) {
     std::string html = "<h2>Frequency response</h2>\n";
     if (!report.response.valid)
         return html + Note("No point of the response was measured.");
-    return html + Figure(ResponsePlot(report), "Frequency response",
-                         "Level re the level at " + Significant(report.response.referenceHz, 6) +
-                             " Hz (" + Fixed(report.response.referenceDb, 2) +
-                             " dB), 10 Hz to 22 kHz. Shaded: the deviation ranges 20 Hz - 20 kHz "
-                             "(light) and 40 Hz - 15 kHz (darker). Dashed: -3 dB and where the "
-                             "response reaches it.");
+    return html +
+           Figure(ResponsePlot(report), "Frequency response",
+                  "Level re the level at " + SignificantText(report.response.referenceHz, 6) +
+                      " Hz (" + FixedText(report.response.referenceDb, 2) +
+                      " dB), 10 Hz to 22 kHz. Shaded: the deviation ranges 20 Hz - 20 kHz "
+                      "(light) and 40 Hz - 15 kHz (darker). Dashed: -3 dB and where the "
+                      "response reaches it.");
 }
 
 std::string DistortionSection(const LoopbackReport& report) {
