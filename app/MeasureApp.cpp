@@ -1,10 +1,10 @@
 #include "app/MeasureApp.h"
 
 #include "app/AudioSession.h"
+#include "app/BinLevelsCommand.h"
 #include "app/ExitStatus.h"
 #include "app/ReportCommand.h"
 #include "app/ResultFile.h"
-#include "app/SpectrumCommand.h"
 #include "app/StopSignals.h"
 #include "app/SweepCommand.h"
 #include "dsp/SignalFormat.h"
@@ -22,7 +22,7 @@ namespace {
 std::unique_ptr<MeasurementCommand> CommandFor(const CommandLine& command) {
     switch (command.subcommand) {
     case Subcommand::Spectrum:
-        return std::make_unique<SpectrumCommand>(command);
+        return std::make_unique<BinLevelsCommand>(command);
     case Subcommand::Report:
         return std::make_unique<ReportCommand>(command);
     default:

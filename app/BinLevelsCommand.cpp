@@ -1,4 +1,4 @@
-#include "app/SpectrumCommand.h"
+#include "app/BinLevelsCommand.h"
 
 #include "app/ExitStatus.h"
 #include "app/ResultFile.h"
@@ -14,7 +14,7 @@
 
 namespace app {
 
-void SpectrumCommand::SetTone() {
+void BinLevelsCommand::SetTone() {
     if (m_command.toneHz)
         GenPeriod = SampleRate / *m_command.toneHz;
     SoundOutThread->PostThreadMessage(WM_SET_LEVEL, LevelCommands[m_command.level], 0);
@@ -23,7 +23,7 @@ void SpectrumCommand::SetTone() {
 // The blocks that may still carry what played before the tone are skipped,
 // as the sweep skips them; the rest are shown as the window shows them, with
 // the mean removed, and their powers summed bin by bin.
-int SpectrumCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
+int BinLevelsCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
     CFFT fft;
     fft.InitWindow(BlockOrder, m_command.windowType);
     ToneSettling settling;

@@ -7,9 +7,9 @@
 
 namespace app {
 
-class SpectrumCommand : public MeasurementCommand {
+class BinLevelsCommand : public MeasurementCommand {
   public:
-    explicit SpectrumCommand(const CommandLine& command) : m_command(command) {}
+    explicit BinLevelsCommand(const CommandLine& command) : m_command(command) {}
 
     void SetTone() override;
     int Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) override;
