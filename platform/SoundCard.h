@@ -40,6 +40,8 @@ class StreamClient {
     virtual void capture(const std::int16_t* samples, std::size_t frames) = 0;
     // Input: the card lost frames before the next ones it captures.
     virtual void inputOverflowed() {}
+    // Output: the card played silence for lack of samples (an underflow).
+    virtual void outputUnderflowed() {}
     // How far the client's queue reaches: for output the frames still to
     // play, for input the frames of room left. A card that keeps pace with
     // its clients (the virtual card's fast clock) asks; others need not.
@@ -71,6 +73,11 @@ class SoundCard {
     // The name of the device last opened in that direction, as the user
     // knows it ("" before the first open).
     virtual std::string deviceName(WaveDirection direction) const = 0;
+
+    // The stream of that direction has died (its sound server went away, its
+    // device was unplugged): no more callbacks will come, and only closing it
+    // and opening it again can bring it back. The device layer polls this.
+    virtual bool streamFailed(WaveDirection /*direction*/) const { return false; }
 
     // The card's own words for its last failure ("" when it has none), which
     // the error texts of the device layer include.

@@ -105,4 +105,17 @@ namespace platform {
 // Times that the open input lost captured frames (no buffer was queued for
 // them, or the card overflowed); 0 for a device that is not open.
 std::uint64_t InputGaps(HWAVEIN device);
+// Times that the open output ran out of samples and played silence; 0 for a
+// device that is not open.
+std::uint64_t OutputGaps(HWAVEOUT device);
+// A returned capture buffer whose samples do not follow on from those of the
+// buffer returned before it (frames were lost before or inside it).
+bool HeaderHasGap(const WAVEHDR& header);
+// Closes the open devices on the card and opens them again, with their
+// buffers and started state kept: after the system card's devices were
+// chosen anew. Returns within a bounded time; a device that cannot be opened
+// again is retried as a dead stream is.
+void ReopenDevices();
+// Times that a dead stream was closed and opened again, both directions.
+std::uint64_t StreamReopens();
 } // namespace platform
