@@ -26,8 +26,10 @@ void FrequencySweep::Retuned() {
     m_settling.Retuned();
 }
 
-void FrequencySweep::BlockShown(std::uint64_t droppedBefore) {
+void FrequencySweep::BlockShown(std::uint64_t droppedBefore, bool hasGap) {
     m_settling.BlockShown(droppedBefore);
+    if (hasGap)
+        m_settling.Interrupted();
 }
 
 NoiseVerdict FrequencySweep::CheckNoise(const double* spectrum, double frequency, int windowType) {
@@ -81,8 +83,8 @@ const ResponsePoint& FrequencySweep::StorePoint(double frequency, const CFFT& ff
 // cannot hold the sweep there for ever); five passing blocks make a point;
 // the next frequency comes from the current one as the window shows it.
 FrequencySweep::Step FrequencySweep::Advance(const double* spectrum, std::uint64_t droppedBefore,
-                                             double frequency, const CFFT& fft) {
-    BlockShown(droppedBefore);
+                                             double frequency, const CFFT& fft, bool hasGap) {
+    BlockShown(droppedBefore, hasGap);
     const bool last = IsLastSweepFrequency(frequency);
     if (!last) {
         const NoiseVerdict verdict = CheckNoise(spectrum, frequency, fft.WindowType());

@@ -35,8 +35,10 @@ class FrequencySweep {
     void Start();
     // The tone was just set to the next frequency.
     void Retuned();
-    // First of all, with every displayed block while the sweep runs.
-    void BlockShown(std::uint64_t droppedBefore);
+    // First of all, with every displayed block while the sweep runs. A block
+    // with a gap in it (see ToneSettling::Interrupted) starts the settling
+    // again.
+    void BlockShown(std::uint64_t droppedBefore, bool hasGap = false);
 
     // Blocks that may still carry the previous tone fail, as do blocks with
     // noise lines around the tone at `frequency` (see HasNoiseLines).
@@ -57,7 +59,7 @@ class FrequencySweep {
         double nextFrequency; // Point: the frequency to tune the tone to
     };
     Step Advance(const double* spectrum, std::uint64_t droppedBefore, double frequency,
-                 const CFFT& fft);
+                 const CFFT& fft, bool hasGap = false);
 
     int BlockCount() const { return m_blockCount; }
     double Peak() const { return m_peak; }

@@ -21,6 +21,10 @@ class ToneSettling {
     // The first one after the change is the block being recorded at the
     // change; its dropped blocks were all recorded before it.
     void BlockShown(std::uint64_t droppedBefore);
+    // The block just shown holds a gap: the tone may have been cut off inside
+    // it, so it and the blocks recorded up to the playback queue's length
+    // after it count as if the tone had changed while it was recorded.
+    void Interrupted();
     bool MayCarryOldTone() const { return m_blocksRecorded <= m_staleBlocks; }
     // Blocks recorded since the change, shown and dropped ones.
     std::uint64_t BlocksRecorded() const { return m_blocksRecorded; }
