@@ -37,6 +37,11 @@ struct DeviceModel {
     double secondHarmonicDb = Off;
     double thirdHarmonicDb = Off;
     std::uint64_t noiseSeed = 0x5EED;
+    // Faults for tests, not part of the device: seconds of audio after the
+    // model is set at which both streams die, or the input overflows, once.
+    // Negative: never.
+    double streamsDieAfterSeconds = -1.0;
+    double inputOverflowsAfterSeconds = -1.0;
 
     // A plausible consumer sound card (the defaults above).
     static DeviceModel ConsumerCard() { return {}; }

@@ -1,11 +1,13 @@
 #include "platform/VirtualCard.h"
 
+#include "platform/AudioCallback.h"
 #include "platform/VirtualCardSettings.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -127,6 +129,11 @@ std::string VirtualCard::lastFailure() const {
     return m_lastFailure;
 }
 
+bool VirtualCard::streamFailed(WaveDirection direction) const {
+    std::lock_guard lock(m_mutex);
+    return m_dead[directionIndex(direction)];
+}
+
 // Taking the lock orders the wake-up after the clock's look at the queues.
 void VirtualCard::buffersQueued() {
     std::lock_guard lock(m_mutex);
@@ -157,10 +164,14 @@ void VirtualCard::reset() {
     std::lock_guard lock(m_mutex);
     m_model = DeviceModel::ConsumerCard();
     m_modelChanged = true;
+    m_streamsDieAt = Never;
+    m_overflowAt = Never;
     m_clock = Clock::RealTime;
     m_outputCount = 1;
     m_inputCount = 1;
     m_closeRefused = {};
+    m_dead = {};
+    m_overflowInjected = false;
     m_lostInputFrames = 0;
     m_framesElapsed = 0;
     m_lastFailure.clear();
@@ -174,6 +185,8 @@ bool VirtualCard::setModel(const DeviceModel& model) {
         return false;
     m_model = model;
     m_modelChanged = true;
+    m_streamsDieAt = frameAfter(model.streamsDieAfterSeconds);
+    m_overflowAt = frameAfter(model.inputOverflowsAfterSeconds);
     return true;
 }
 
@@ -202,6 +215,17 @@ void VirtualCard::failOperation(WaveOperation operation, int nthCall, MMRESULT c
 void VirtualCard::failClose(WaveDirection direction) {
     std::lock_guard lock(m_mutex);
     m_closeRefused[directionIndex(direction)] = true;
+}
+
+void VirtualCard::killStreams() {
+    std::unique_lock lock(m_mutex);
+    m_dead = {m_output != nullptr, m_input != nullptr};
+    awaitPeriodEnd(lock);
+}
+
+void VirtualCard::injectInputOverflow() {
+    std::lock_guard lock(m_mutex);
+    m_overflowInjected = true;
 }
 
 std::uint64_t VirtualCard::lostInputFrames() const {
@@ -240,6 +264,7 @@ MMRESULT VirtualCard::close(WaveDirection direction) {
     if (!opened)
         return fail(MMSYSERR_INVALHANDLE, nameOf(direction) + " is not open");
     opened = nullptr;
+    m_dead[directionIndex(direction)] = false;
     if (direction == WaveDirection::Input)
         m_recording = false;
     awaitPeriodEnd(lock);
@@ -319,11 +344,11 @@ void VirtualCard::runClock() {
 std::size_t VirtualCard::fastStep() {
     std::size_t frames = PeriodFrames;
     bool running = false;
-    if (m_output) {
+    if (m_output && !m_dead[0]) {
         running = true;
         frames = std::min(frames, m_output->queuedFrames());
     }
-    if (m_input && m_recording) {
+    if (m_input && m_recording && !m_dead[1]) {
         running = true;
         frames = std::min(frames, m_input->queuedFrames());
     }
@@ -334,28 +359,35 @@ std::size_t VirtualCard::fastStep() {
 // more than the rest of a period; whoever takes a client away waits for its
 // end. The input therefore only gains room during a period (stopping it waits
 // here first), so what is handed to capture() all finds a buffer and the rest
-// is counted as lost.
+// is counted as lost and the input told of it, as a real card's overflow.
+// The clients are called as a real card's audio thread calls them.
 void VirtualCard::runPeriod(std::unique_lock<std::mutex>& lock, std::size_t frames) {
     if (m_modelChanged) {
         m_simulator.emplace(m_model);
         m_modelChanged = false;
     }
-    StreamClient* output = m_output;
-    StreamClient* input = m_recording ? m_input : nullptr;
+    StreamClient* output = m_dead[0] ? nullptr : m_output;
+    StreamClient* input = m_recording && !m_dead[1] ? m_input : nullptr;
+    const bool overflow = input && std::exchange(m_overflowInjected, false);
     m_inPeriod = true;
     lock.unlock();
 
-    if (output)
-        output->render(m_played.data(), frames);
-    else
-        std::fill_n(m_played.begin(), frames, std::int16_t{0});
-    m_simulator->process(m_played.data(), m_recorded.data(), frames);
     std::size_t lost = 0;
-    if (input) {
-        const std::size_t delivered = std::min(frames, input->queuedFrames());
-        if (delivered > 0)
-            input->capture(m_recorded.data(), delivered);
-        lost = frames - delivered;
+    {
+        const platform::AudioCallbackScope audioThread;
+        if (output)
+            output->render(m_played.data(), frames);
+        else
+            std::fill_n(m_played.begin(), frames, std::int16_t{0});
+        m_simulator->process(m_played.data(), m_recorded.data(), frames);
+        if (input) {
+            const std::size_t delivered = overflow ? 0 : std::min(frames, input->queuedFrames());
+            if (delivered > 0)
+                input->capture(m_recorded.data(), delivered);
+            lost = frames - delivered;
+            if (lost > 0)
+                input->inputOverflowed();
+        }
     }
 
     lock.lock();
@@ -363,7 +395,25 @@ void VirtualCard::runPeriod(std::unique_lock<std::mutex>& lock, std::size_t fram
     ++m_periodsRun;
     m_lostInputFrames += lost;
     m_framesElapsed += frames;
+    applyDueFaults();
     m_periodEnded.notify_all();
+}
+
+std::uint64_t VirtualCard::frameAfter(double seconds) const {
+    if (seconds < 0.0)
+        return Never;
+    return m_framesElapsed + static_cast<std::uint64_t>(std::llround(seconds * m_model.sampleRate));
+}
+
+void VirtualCard::applyDueFaults() {
+    if (m_framesElapsed >= m_streamsDieAt) {
+        m_dead = {m_output != nullptr, m_input != nullptr};
+        m_streamsDieAt = Never;
+    }
+    if (m_framesElapsed >= m_overflowAt) {
+        m_overflowInjected = true;
+        m_overflowAt = Never;
+    }
 }
 
 // Only the period under way: the next one sees the change already, and

@@ -2,7 +2,8 @@
 // plays, passed through a simulated device under test (DeviceModel). One
 // clock thread drives both directions while a device is open, either in real
 // time or, for tests, as fast as the clients keep their buffers queued. Tests
-// also use it to make device operations fail and to hide the devices.
+// also use it to make device operations fail, to hide the devices, and to
+// make its streams die or its input overflow.
 #pragma once
 
 #include "platform/DeviceModel.h"
@@ -12,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -59,6 +61,7 @@ class VirtualCard : public SoundCard {
     // --virtual-card settings.
     std::string deviceName(WaveDirection direction) const override;
     std::string lastFailure() const override;
+    bool streamFailed(WaveDirection direction) const override;
     void buffersQueued() override;
     MMRESULT injectedFault(WaveOperation operation) override;
 
@@ -87,6 +90,13 @@ class VirtualCard : public SoundCard {
     // carries out, before any injected fault; an empty function removes it.
     void watchOperations(std::function<void(WaveOperation)> watcher);
 
+    // The open streams die as when a sound server goes away: the clock calls
+    // their clients no more, and streamFailed() says so until the stream is
+    // closed. Returns once no client is being called.
+    void killStreams();
+    // The next period's recording is lost and the input told of an overflow.
+    void injectInputOverflow();
+
     // Recorded frames that found no queued buffer (real-time clock only: the
     // fast clock waits for one).
     std::uint64_t lostInputFrames() const;
@@ -104,6 +114,8 @@ class VirtualCard : public SoundCard {
     std::size_t fastStep();
     void runPeriod(std::unique_lock<std::mutex>& lock, std::size_t frames);
     void awaitPeriodEnd(std::unique_lock<std::mutex>& lock);
+    std::uint64_t frameAfter(double seconds) const; // caller holds m_mutex
+    void applyDueFaults();                          // caller holds m_mutex
     MMRESULT fail(MMRESULT code, std::string words);
 
     std::mutex m_openCloseMutex; // so that one clock thread at most exists
@@ -118,6 +130,12 @@ class VirtualCard : public SoundCard {
     UINT m_outputCount = 1;
     UINT m_inputCount = 1;
     std::array<bool, 2> m_closeRefused{};
+    std::array<bool, 2> m_dead{}; // by direction, until it is closed
+    bool m_overflowInjected = false;
+    // The model's faults, as values of m_framesElapsed.
+    static constexpr std::uint64_t Never = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t m_streamsDieAt = Never;
+    std::uint64_t m_overflowAt = Never;
     StreamClient* m_output = nullptr;
     StreamClient* m_input = nullptr;
     bool m_recording = false;

@@ -214,13 +214,31 @@ bool applyLatency(std::string_view value, DeviceModel& model, std::string& reaso
     return true;
 }
 
+bool readSeconds(std::string_view value, double& seconds, std::string& reason) {
+    const std::optional<double> read = parseNumber(value);
+    if (!read || *read < 0.0) {
+        reason = "expected a number of seconds, 0 or more";
+        return false;
+    }
+    seconds = *read;
+    return true;
+}
+
+bool applyDeath(std::string_view value, DeviceModel& model, std::string& reason) {
+    return readSeconds(value, model.streamsDieAfterSeconds, reason);
+}
+
+bool applyOverflow(std::string_view value, DeviceModel& model, std::string& reason) {
+    return readSeconds(value, model.inputOverflowsAfterSeconds, reason);
+}
+
 struct Key {
     std::string_view name;
     bool (*apply)(std::string_view value, DeviceModel& model, std::string& reason);
 };
 
 // In the order that DescribeVirtualCard writes them.
-constexpr std::array<Key, 8> Keys{{
+constexpr std::array<Key, 10> Keys{{
     {"gain", applyGain},
     {"highpass", applyHighPass},
     {"lowpass", applyLowPass},
@@ -229,6 +247,8 @@ constexpr std::array<Key, 8> Keys{{
     {"h2", applySecondHarmonic},
     {"h3", applyThirdHarmonic},
     {"latency", applyLatency},
+    {"die-after", applyDeath},
+    {"overflow-after", applyOverflow},
 }};
 
 std::string knownKeys() {
@@ -309,10 +329,15 @@ std::string DescribeVirtualCard(const DeviceModel& model) {
     };
     const std::string hum =
         model.humDb == Off ? "off" : formatNumber(model.humHz) + "/" + formatNumber(model.humDb);
+    const auto fault = [](const char* key, double seconds) {
+        return seconds < 0.0 ? std::string() : "," + std::string(key) + "=" + formatNumber(seconds);
+    };
     return "gain=" + formatNumber(model.gainDb) + ",highpass=" + corner(model.highPass) +
            ",lowpass=" + corner(model.lowPass) +
            ",noise=" + formatLevel(model.noiseDb - SineRmsDb) + ",hum=" + hum +
            ",h2=" + formatLevel(model.secondHarmonicDb) +
            ",h3=" + formatLevel(model.thirdHarmonicDb) +
-           ",latency=" + std::to_string(model.latencyFrames);
+           ",latency=" + std::to_string(model.latencyFrames) +
+           fault("die-after", model.streamsDieAfterSeconds) +
+           fault("overflow-after", model.inputOverflowsAfterSeconds);
 }

@@ -8,6 +8,9 @@
 //   hum=HZ/DBFS        mains hum line, its amplitude re full scale, or off
 //   h2=DB, h3=DB       harmonics re the fundamental of a full-scale sine, or off
 //   latency=FRAMES     delay, 0 to 8192 frames
+// and, for tests, faults once that many seconds of audio have passed:
+//   die-after=SECONDS       both streams die (the device layer opens them again)
+//   overflow-after=SECONDS  the input overflows, losing a period
 #pragma once
 
 #include "platform/DeviceModel.h"
@@ -22,8 +25,8 @@ bool ApplyVirtualCardSettings(std::string_view settings, DeviceModel& model, std
 
 // The model as settings that ApplyVirtualCardSettings takes back (any model
 // that it could have produced): every key, in the order above, numbers in their shortest exact
-// form. A filter or hum that is off is written "off", so its unused frequency is not carried over.
-// The noise goes through a conversion each way and comes back to within about
-// 1e-14 dB rather than bit for bit. The sample rate and the noise seed are not
+// form; the faults only when there are any. A filter or hum that is off is written "off", so its
+// unused frequency is not carried over. The noise goes through a conversion each way and comes back
+// to within about 1e-14 dB rather than bit for bit. The sample rate and the noise seed are not
 // settings and are left out.
 std::string DescribeVirtualCard(const DeviceModel& model);

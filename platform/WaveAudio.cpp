@@ -5,9 +5,12 @@
 
 #include "platform/AudioBackend.h"
 #include "platform/SoundCard.h"
+#include "platform/StreamWatchdog.h"
 #include "platform/WaveDevice.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -16,6 +19,17 @@
 #include <string>
 
 namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// How often the card's streams are looked at, and how often a dead one is
+// tried again.
+constexpr auto WatchPeriod = std::chrono::milliseconds(150);
+constexpr auto ReopenPeriod = std::chrono::seconds(1);
+
+std::atomic<std::uint64_t> streamReopens{0};
+
+StreamWatchdog& watchdog();
 
 // The operations of one direction, as test cards name them; starting is for
 // input only.
@@ -80,9 +94,12 @@ MMRESULT checkFormat(const WAVEFORMATEX* format) {
     return consistent ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
 }
 
-// The calls of one direction. Each call holds the direction's lock for its
-// whole length, so a device is never closed under another call; the card's
-// audio thread does not take it.
+// The calls of one direction. Two locks, neither taken by the card's audio
+// thread: the card lock for what goes to the card's stream (open, start,
+// stop, close), which a dead stream's closing and reopening takes too, and
+// the queue lock for the headers, so that queueing never waits for the card.
+// Whoever replaces the device holds both, so a device is never closed under
+// another call.
 class DeviceTable {
   public:
     DeviceTable(WaveDirection direction, Operations operations)
@@ -108,20 +125,29 @@ class DeviceTable {
         if (deviceCount(card) == 0)
             return refuse(deviceId == WAVE_MAPPER ? MMSYSERR_NODRIVER : MMSYSERR_BADDEVICEID);
 
-        std::lock_guard lock(m_mutex);
-        if (m_device)
-            return refuse(MMSYSERR_ALLOCATED);
-        std::unique_ptr<WaveDevice> device =
-            makeDevice(card, *format, static_cast<DWORD>(callback));
-        if (!device)
-            return refuse(MMSYSERR_NOMEM);
-        if (const MMRESULT result = device->attach())
-            return refuse(result);
-        if (const MMRESULT result = openOnCard(card, *format, *device))
-            return cardRefused(result, card);
-        device->opened();
-        m_device = std::move(device);
-        opened = m_device.get();
+        {
+            std::lock_guard cardLock(m_cardMutex);
+            if (m_device)
+                return refuse(MMSYSERR_ALLOCATED);
+            std::unique_ptr<WaveDevice> device =
+                makeDevice(card, *format, static_cast<DWORD>(callback));
+            if (!device)
+                return refuse(MMSYSERR_NOMEM);
+            if (const MMRESULT result = device->attach())
+                return refuse(result);
+            if (const MMRESULT result = openOnCard(card, *format, *device))
+                return cardRefused(result, card);
+            device->setStreamOpen(true);
+            {
+                std::lock_guard lock(m_mutex);
+                m_device = std::move(device);
+                opened = m_device.get();
+            }
+            // Only now: the owner's first call on hearing of it must find the
+            // device open.
+            opened->opened();
+        }
+        watchdog().hold();
         return MMSYSERR_NOERROR;
     }
 
@@ -144,13 +170,16 @@ class DeviceTable {
         if (const MMRESULT fault =
                 platform::CurrentSoundCard().injectedFault(WaveOperation::InStart))
             return refuse(fault);
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_cardMutex);
         if (!isOpen(handle))
             return refuse(MMSYSERR_INVALHANDLE);
         if (handle->started())
             return MMSYSERR_NOERROR;
-        if (const MMRESULT result = handle->card().startInput())
-            return cardRefused(result, handle->card());
+        // A stream that is being opened again starts when it is back.
+        if (handle->streamOpen()) {
+            if (const MMRESULT result = handle->card().startInput())
+                return cardRefused(result, handle->card());
+        }
         handle->setStarted(true);
         return MMSYSERR_NOERROR;
     }
@@ -158,14 +187,18 @@ class DeviceTable {
     MMRESULT reset(WaveDevice* handle) {
         if (const MMRESULT fault = platform::CurrentSoundCard().injectedFault(m_operations.reset))
             return refuse(fault);
-        std::lock_guard lock(m_mutex);
+        std::lock_guard cardLock(m_cardMutex);
         if (!isOpen(handle))
             return refuse(MMSYSERR_INVALHANDLE);
-        if (handle->started()) {
-            if (const MMRESULT result = handle->card().stopInput())
-                return cardRefused(result, handle->card());
-            handle->setStarted(false);
+        // A dead stream, which the watchdog has yet to close, calls back no
+        // more: there is nothing to stop.
+        SoundCard& card = handle->card();
+        if (handle->started() && handle->streamOpen() && !card.streamFailed(m_direction)) {
+            if (const MMRESULT result = card.stopInput())
+                return cardRefused(result, card);
         }
+        handle->setStarted(false);
+        std::lock_guard lock(m_mutex);
         handle->returnAll();
         return MMSYSERR_NOERROR;
     }
@@ -173,21 +206,67 @@ class DeviceTable {
     MMRESULT close(WaveDevice* handle) {
         if (const MMRESULT fault = platform::CurrentSoundCard().injectedFault(m_operations.close))
             return refuse(fault);
-        std::lock_guard lock(m_mutex);
-        if (!isOpen(handle))
-            return refuse(MMSYSERR_INVALHANDLE);
-        if (handle->hasQueuedHeaders())
-            return refuse(WAVERR_STILLPLAYING);
-        if (const MMRESULT result = closeOnCard(handle->card()))
-            return cardRefused(result, handle->card());
-        handle->closed();
-        m_device.reset();
+        {
+            std::lock_guard cardLock(m_cardMutex);
+            std::lock_guard lock(m_mutex);
+            if (!isOpen(handle))
+                return refuse(MMSYSERR_INVALHANDLE);
+            if (handle->hasQueuedHeaders())
+                return refuse(WAVERR_STILLPLAYING);
+            if (handle->streamOpen()) {
+                if (const MMRESULT result = closeOnCard(handle->card()))
+                    return cardRefused(result, handle->card());
+            }
+            handle->closed();
+            m_device.reset();
+        }
+        watchdog().release();
         return MMSYSERR_NOERROR;
     }
 
     std::uint64_t gaps(WaveDevice* handle) {
         std::lock_guard lock(m_mutex);
         return isOpen(handle) ? handle->gaps() : 0;
+    }
+
+    // The watchdog's look at the open device: a dead stream is closed on the
+    // card and then opened again, at once and after that once a second.
+    // True when it was opened again.
+    bool watch(SteadyClock::time_point now) {
+        std::lock_guard lock(m_cardMutex);
+        WaveDevice* device = m_device.get();
+        if (!device)
+            return false;
+        if (device->streamOpen()) {
+            if (!device->card().streamFailed(m_direction))
+                return false;
+            // A stream that the card will not close is tried again next time.
+            if (closeOnCard(device->card()) != MMSYSERR_NOERROR)
+                return false;
+            device->setStreamOpen(false);
+            m_nextReopen = now;
+        }
+        if (now < m_nextReopen)
+            return false;
+        m_nextReopen = now + ReopenPeriod;
+        return reopen(*device);
+    }
+
+    // After the card's devices were chosen anew: the open device's stream
+    // closes and opens on what the card now stands for. What cannot be
+    // opened is left to the watchdog.
+    void reopenNow() {
+        std::lock_guard lock(m_cardMutex);
+        WaveDevice* device = m_device.get();
+        if (!device)
+            return;
+        if (device->streamOpen()) {
+            if (closeOnCard(device->card()) != MMSYSERR_NOERROR)
+                return;
+            device->setStreamOpen(false);
+        }
+        m_nextReopen = SteadyClock::now() + ReopenPeriod;
+        reopen(*device);
     }
 
     MMRESULT errorText(MMRESULT code, char* text, UINT textSize) const {
@@ -255,6 +334,24 @@ class DeviceTable {
         return m_direction == WaveDirection::Output ? card.closeOutput() : card.closeInput();
     }
 
+    // The same device and format on the card again, the input started as it
+    // was; what it records next is marked as not following on. Caller holds
+    // the card lock.
+    bool reopen(WaveDevice& device) {
+        SoundCard& card = device.card();
+        if (card.injectedFault(m_operations.open) != MMSYSERR_NOERROR)
+            return false;
+        if (openOnCard(card, device.format(), device) != MMSYSERR_NOERROR)
+            return false;
+        if (device.started() && card.startInput() != MMSYSERR_NOERROR) {
+            closeOnCard(card);
+            return false;
+        }
+        device.streamReopened();
+        device.setStreamOpen(true);
+        return true;
+    }
+
     MMRESULT settle(MMRESULT result) {
         return result == MMSYSERR_NOERROR ? result : refuse(result);
     }
@@ -276,8 +373,10 @@ class DeviceTable {
 
     const WaveDirection m_direction;
     const Operations m_operations;
-    std::mutex m_mutex;
+    std::mutex m_cardMutex;
+    std::mutex m_mutex; // the queue lock; taken after the card lock
     std::unique_ptr<WaveDevice> m_device;
+    SteadyClock::time_point m_nextReopen; // under the card lock
     mutable std::mutex m_failureMutex;
     CardFailure m_cardFailure;
 };
@@ -291,6 +390,18 @@ DeviceTable& outputs() {
 DeviceTable& inputs() {
     static auto* table = new DeviceTable(WaveDirection::Input, InputOperations);
     return *table;
+}
+
+StreamWatchdog& watchdog() {
+    // Streams that a server took down together come back as one reopening.
+    static auto* watchdog = new StreamWatchdog(WatchPeriod, [] {
+        const SteadyClock::time_point now = SteadyClock::now();
+        const bool outputBack = outputs().watch(now);
+        const bool inputBack = inputs().watch(now);
+        if (outputBack || inputBack)
+            streamReopens.fetch_add(1, std::memory_order_relaxed);
+    });
+    return *watchdog;
 }
 
 } // namespace
@@ -378,5 +489,22 @@ MMRESULT waveInGetErrorTextA(MMRESULT error, char* text, UINT textSize) {
 namespace platform {
 std::uint64_t InputGaps(HWAVEIN device) {
     return inputs().gaps(device);
+}
+
+std::uint64_t OutputGaps(HWAVEOUT device) {
+    return outputs().gaps(device);
+}
+
+bool HeaderHasGap(const WAVEHDR& header) {
+    return header.reserved & HeaderGapMark;
+}
+
+void ReopenDevices() {
+    outputs().reopenNow();
+    inputs().reopenNow();
+}
+
+std::uint64_t StreamReopens() {
+    return streamReopens.load(std::memory_order_relaxed);
 }
 } // namespace platform

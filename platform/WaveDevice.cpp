@@ -6,41 +6,32 @@
 #include <cstring>
 #include <system_error>
 
-void HeaderQueue::push(WAVEHDR* header) {
-    header->lpNext = nullptr;
-    if (m_last)
-        m_last->lpNext = header;
-    else
-        m_first = header;
-    m_last = header;
+namespace {
+
+// The flags of a header that the layer, the notifier and the owner each
+// touch in turn; the owner reads them only after it is notified.
+std::atomic_ref<DWORD> flagsOf(WAVEHDR& header) {
+    return std::atomic_ref<DWORD>(header.dwFlags);
 }
 
-WAVEHDR* HeaderQueue::pop() {
-    WAVEHDR* header = m_first;
-    m_first = header->lpNext;
-    if (!m_first)
-        m_last = nullptr;
-    header->lpNext = nullptr;
-    return header;
+bool isHeld(WAVEHDR& header) {
+    return flagsOf(header).load(std::memory_order_acquire) & WHDR_INQUEUE;
 }
 
-bool HeaderQueue::holds(const WAVEHDR* header) const {
-    for (const WAVEHDR* queued = m_first; queued; queued = queued->lpNext) {
-        if (queued == header)
-            return true;
-    }
-    return false;
+Notifier::Messages messagesFor(WaveDirection direction) {
+    if (direction == WaveDirection::Output)
+        return {MM_WOM_OPEN, MM_WOM_DONE, MM_WOM_CLOSE};
+    return {MM_WIM_OPEN, MM_WIM_DATA, MM_WIM_CLOSE};
 }
+
+} // namespace
 
 Notifier::Notifier(DWORD ownerThread, Messages messages)
     : m_ownerThread(ownerThread), m_messages(messages) {}
 
 Notifier::~Notifier() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_abandoned = true;
-    }
-    m_raised.notify_one();
+    m_abandoned.store(true, std::memory_order_release);
+    m_raised.release();
     if (m_thread.joinable())
         m_thread.join();
 }
@@ -56,76 +47,106 @@ bool Notifier::start(WPARAM device) {
 }
 
 void Notifier::open() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_openRaised = true;
-    }
-    m_raised.notify_one();
+    m_openRaised.store(true, std::memory_order_release);
+    m_raisedCount.fetch_add(1, std::memory_order_release);
+    m_raised.release();
 }
 
+// Only the layer adds and only the notifier takes away, so the check holds.
+bool Notifier::hold() {
+    if (m_held.load(std::memory_order_acquire) >= MaxHeldHeaders)
+        return false;
+    m_held.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+// The ring has room: it never holds more than the headers held.
 void Notifier::done(WAVEHDR* header) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_returned.push(header);
-    }
-    m_raised.notify_one();
-}
-
-bool Notifier::holds(const WAVEHDR* header) const {
-    std::lock_guard lock(m_mutex);
-    return m_returned.holds(header);
+    m_returned.push(header);
+    m_raisedCount.fetch_add(1, std::memory_order_release);
+    m_raised.release();
 }
 
 void Notifier::drain() {
+    const std::uint64_t raised = m_raisedCount.load(std::memory_order_acquire);
     std::unique_lock lock(m_mutex);
-    m_posted.wait(lock, [&] { return !m_openRaised && m_returned.empty() && !m_posting; });
+    m_postedChanged.wait(lock, [&] { return m_postedCount >= raised; });
 }
 
 void Notifier::close() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_closeRaised = true;
-    }
-    m_raised.notify_one();
-    m_thread.join();
+    m_closeRaised.store(true, std::memory_order_release);
+    m_raised.release();
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void Notifier::run() {
-    std::unique_lock lock(m_mutex);
     for (;;) {
-        m_raised.wait(lock, [&] {
-            return m_abandoned || m_openRaised || !m_returned.empty() || m_closeRaised;
-        });
-        if (m_abandoned)
-            return;
-        UINT message = m_messages.close;
-        LPARAM header = 0;
-        if (m_openRaised) {
-            message = m_messages.open;
-            m_openRaised = false;
-        } else if (!m_returned.empty()) {
-            message = m_messages.done;
-            header = reinterpret_cast<LPARAM>(m_returned.pop());
+        m_raised.acquire();
+        bool ended = false;
+        while (postNext(ended)) {
         }
-        m_posting = true;
-        lock.unlock();
-        // A thread that has ended no longer hears of its device.
-        PostThreadMessageA(m_ownerThread, message, m_device, header);
-        lock.lock();
-        m_posting = false;
-        m_posted.notify_all();
-        if (message == m_messages.close)
+        if (ended)
             return;
     }
 }
 
-namespace {
-Notifier::Messages messagesFor(WaveDirection direction) {
-    if (direction == WaveDirection::Output)
-        return {MM_WOM_OPEN, MM_WOM_DONE, MM_WOM_CLOSE};
-    return {MM_WIM_OPEN, MM_WIM_DATA, MM_WIM_CLOSE};
+// A thread that has ended no longer hears of its device.
+bool Notifier::postNext(bool& ended) {
+    if (m_abandoned.load(std::memory_order_acquire)) {
+        ended = true;
+        return false;
+    }
+    if (m_openRaised.exchange(false, std::memory_order_acq_rel)) {
+        PostThreadMessageA(m_ownerThread, m_messages.open, m_device, 0);
+        posted();
+        return true;
+    }
+    WAVEHDR* header = nullptr;
+    if (m_returned.pop(header)) {
+        flagsOf(*header).fetch_or(WHDR_DONE, std::memory_order_relaxed);
+        flagsOf(*header).fetch_and(~WHDR_INQUEUE, std::memory_order_release);
+        m_held.fetch_sub(1, std::memory_order_release);
+        PostThreadMessageA(m_ownerThread, m_messages.done, m_device,
+                           reinterpret_cast<LPARAM>(header));
+        posted();
+        return true;
+    }
+    if (m_closeRaised.load(std::memory_order_acquire)) {
+        PostThreadMessageA(m_ownerThread, m_messages.close, m_device, 0);
+        ended = true;
+    }
+    return false;
 }
-} // namespace
+
+void Notifier::posted() {
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_postedCount;
+    }
+    m_postedChanged.notify_all();
+}
+
+// Lets the audio thread at the queue unless a reset keeps it off; the reset
+// waits only for a callback already inside to leave. Both sides write their
+// own flag before they read the other's (sequentially consistent), so at
+// least one of them sees the other.
+class WaveDevice::Callback {
+  public:
+    explicit Callback(WaveDevice& device) : m_device(device) {
+        m_device.m_inCallback.store(true);
+        m_admitted = !m_device.m_resetting.load();
+    }
+    ~Callback() { m_device.m_inCallback.store(false, std::memory_order_release); }
+    Callback(const Callback&) = delete;
+    Callback& operator=(const Callback&) = delete;
+
+    bool admitted() const { return m_admitted; }
+
+  private:
+    WaveDevice& m_device;
+    bool m_admitted = false;
+};
 
 WaveDevice::WaveDevice(WaveDirection direction, SoundCard& card, const WAVEFORMATEX& format,
                        DWORD ownerThread)
@@ -140,102 +161,119 @@ std::size_t WaveDevice::framesIn(const WAVEHDR& header) const {
     return header.dwBufferLength / m_format.nBlockAlign;
 }
 
-bool WaveDevice::isHeld(const WAVEHDR& header) const {
-    return m_queue.holds(&header) || m_notifier.holds(&header);
-}
-
 MMRESULT WaveDevice::prepare(WAVEHDR& header) {
-    std::lock_guard lock(m_mutex);
     if (!header.lpData || framesIn(header) == 0)
         return MMSYSERR_INVALPARAM;
     if (isHeld(header))
         return WAVERR_STILLPLAYING;
-    header.dwFlags |= WHDR_PREPARED;
+    flagsOf(header).fetch_or(WHDR_PREPARED, std::memory_order_relaxed);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WaveDevice::unprepare(WAVEHDR& header) {
-    std::lock_guard lock(m_mutex);
     if (isHeld(header))
         return WAVERR_STILLPLAYING;
-    header.dwFlags &= ~WHDR_PREPARED;
+    flagsOf(header).fetch_and(~WHDR_PREPARED, std::memory_order_relaxed);
     return MMSYSERR_NOERROR;
 }
 
+// The header goes into the ring before its frames are counted, so that a
+// card that asks queuedFrames() never finds fewer frames than it was told.
 MMRESULT WaveDevice::enqueue(WAVEHDR& header) {
-    {
-        std::lock_guard lock(m_mutex);
-        if (!(header.dwFlags & WHDR_PREPARED))
-            return WAVERR_UNPREPARED;
-        if (isHeld(header))
-            return WAVERR_STILLPLAYING;
-        const bool loops = header.dwFlags & (WHDR_BEGINLOOP | WHDR_ENDLOOP);
-        if (m_direction == WaveDirection::Output && loops && header.dwLoops > 1)
-            return MMSYSERR_NOTSUPPORTED;
-        header.dwFlags = (header.dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-        if (m_direction == WaveDirection::Input)
-            header.dwBytesRecorded = 0;
-        m_queue.push(&header);
-        m_queuedFrames += framesIn(header);
-    }
+    const DWORD flags = flagsOf(header).load(std::memory_order_acquire);
+    if (!(flags & WHDR_PREPARED))
+        return WAVERR_UNPREPARED;
+    if (flags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    const bool loops = flags & (WHDR_BEGINLOOP | WHDR_ENDLOOP);
+    if (m_direction == WaveDirection::Output && loops && header.dwLoops > 1)
+        return MMSYSERR_NOTSUPPORTED;
+    if (!m_notifier.hold())
+        return MMSYSERR_NOMEM;
+    header.reserved = 0;
+    if (m_direction == WaveDirection::Input)
+        header.dwBytesRecorded = 0;
+    flagsOf(header).store((flags & ~WHDR_DONE) | WHDR_INQUEUE, std::memory_order_relaxed);
+    if (m_direction == WaveDirection::Output)
+        m_outputInUse.store(true, std::memory_order_relaxed);
+    m_queue.push(&header);
+    m_queuedFrames.fetch_add(framesIn(header), std::memory_order_relaxed);
     m_card.buffersQueued();
     return MMSYSERR_NOERROR;
 }
 
 void WaveDevice::returnAll() {
-    {
-        std::lock_guard lock(m_mutex);
-        while (!m_queue.empty())
-            complete(m_queue.pop());
-        m_queuedFrames = 0;
-        m_headPosition = 0;
-    }
+    m_outputInUse.store(false, std::memory_order_relaxed);
+    m_resetting.store(true);
+    while (m_inCallback.load())
+        std::this_thread::yield();
+    if (m_current)
+        finishCurrent();
+    WAVEHDR* header = nullptr;
+    while (m_queue.pop(header))
+        m_notifier.done(header);
+    m_queuedFrames.store(0, std::memory_order_relaxed);
+    m_resetting.store(false, std::memory_order_release);
     m_notifier.drain();
 }
 
 bool WaveDevice::hasQueuedHeaders() const {
-    std::lock_guard lock(m_mutex);
-    return !m_queue.empty();
+    return m_queuedFrames.load(std::memory_order_relaxed) > 0;
 }
 
-void WaveDevice::complete(WAVEHDR* header) {
-    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-    m_notifier.done(header);
+WAVEHDR* WaveDevice::currentHeader() {
+    if (!m_current)
+        m_queue.pop(m_current);
+    return m_current;
+}
+
+void WaveDevice::finishCurrent() {
+    m_notifier.done(m_current);
+    m_current = nullptr;
+    m_headPosition = 0;
 }
 
 void WaveDevice::render(std::int16_t* samples, std::size_t frames) {
+    const Callback callback(*this);
     const std::size_t channels = m_format.nChannels;
     const std::size_t frameBytes = m_format.nBlockAlign;
     std::size_t filled = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        while (filled < frames && !m_queue.empty()) {
-            WAVEHDR* header = m_queue.front();
+    if (callback.admitted()) {
+        while (filled < frames) {
+            WAVEHDR* header = currentHeader();
+            if (!header)
+                break;
             const std::size_t length = framesIn(*header);
             const std::size_t count = std::min(length - m_headPosition, frames - filled);
             std::memcpy(samples + filled * channels, header->lpData + m_headPosition * frameBytes,
                         count * frameBytes);
             filled += count;
             m_headPosition += count;
-            m_queuedFrames -= count;
-            if (m_headPosition == length) {
-                m_queue.pop();
-                m_headPosition = 0;
-                complete(header);
-            }
+            m_queuedFrames.fetch_sub(count, std::memory_order_relaxed);
+            if (m_headPosition == length)
+                finishCurrent();
         }
+        if (filled < frames && m_outputInUse.load(std::memory_order_relaxed))
+            m_gaps.fetch_add(1, std::memory_order_relaxed);
     }
     std::fill(samples + filled * channels, samples + frames * channels, std::int16_t{0});
 }
 
-// What finds no queued buffer is lost, as on a real card.
+// What finds no queued buffer is lost, as on a real card; the header that
+// records next carries the mark of the gap.
 void WaveDevice::capture(const std::int16_t* samples, std::size_t frames) {
+    const Callback callback(*this);
+    if (!callback.admitted())
+        return;
     const std::size_t channels = m_format.nChannels;
     const std::size_t frameBytes = m_format.nBlockAlign;
     std::size_t stored = 0;
-    std::lock_guard lock(m_mutex);
-    while (stored < frames && !m_queue.empty()) {
-        WAVEHDR* header = m_queue.front();
+    while (stored < frames) {
+        WAVEHDR* header = currentHeader();
+        if (!header)
+            break;
+        if (m_gapPending.exchange(false, std::memory_order_relaxed))
+            header->reserved |= HeaderGapMark;
         const std::size_t length = framesIn(*header);
         const std::size_t recorded = header->dwBytesRecorded / frameBytes;
         const std::size_t count = std::min(length - recorded, frames - stored);
@@ -243,21 +281,31 @@ void WaveDevice::capture(const std::int16_t* samples, std::size_t frames) {
                     count * frameBytes);
         stored += count;
         header->dwBytesRecorded += static_cast<DWORD>(count * frameBytes);
-        m_queuedFrames -= count;
-        if (recorded + count == length) {
-            m_queue.pop();
-            complete(header);
-        }
+        m_queuedFrames.fetch_sub(count, std::memory_order_relaxed);
+        if (recorded + count == length)
+            finishCurrent();
     }
     if (stored < frames)
-        m_gaps.fetch_add(1, std::memory_order_relaxed);
+        lostFrames();
 }
 
 void WaveDevice::inputOverflowed() {
+    const Callback callback(*this);
+    if (callback.admitted())
+        lostFrames();
+}
+
+void WaveDevice::outputUnderflowed() {
+    const Callback callback(*this);
+    if (callback.admitted() && m_outputInUse.load(std::memory_order_relaxed))
+        m_gaps.fetch_add(1, std::memory_order_relaxed);
+}
+
+void WaveDevice::lostFrames() {
     m_gaps.fetch_add(1, std::memory_order_relaxed);
+    m_gapPending.store(true, std::memory_order_relaxed);
 }
 
 std::size_t WaveDevice::queuedFrames() {
-    std::lock_guard lock(m_mutex);
-    return m_queuedFrames;
+    return m_queuedFrames.load(std::memory_order_relaxed);
 }

@@ -102,7 +102,9 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"latency=-1", "'latency=-1'"}, Refused{"latency=8193", "'latency=8193'"},
         Refused{"latency=64.0", "'latency=64.0'"},
         Refused{"latency=99999999999999999999", "'latency=99999999999999999999'"},
-        Refused{"gain=-6,hum=60/-70,latency=9000", "'latency=9000'"}));
+        Refused{"gain=-6,hum=60/-70,latency=9000", "'latency=9000'"},
+        Refused{"die-after=-1", "'die-after=-1'"},
+        Refused{"overflow-after=soon", "'overflow-after=soon'"}));
 
 TEST(VirtualCardSettings, DescriptionIsTakenBackAsTheSameModel) {
     EXPECT_EQ(DescribeVirtualCard(DeviceModel::IdealWire()),
@@ -135,6 +137,16 @@ TEST(VirtualCardSettings, DescriptionIsTakenBackAsTheSameModel) {
             back.humHz = model.humHz;
         EXPECT_EQ(fieldsOf(back), fieldsOf(model)) << description;
     }
+}
+
+TEST(VirtualCardSettings, FaultsAreDescribedOnlyWhenGiven) {
+    const DeviceModel model = applied("die-after=2.5,overflow-after=0");
+    EXPECT_EQ(model.streamsDieAfterSeconds, 2.5);
+    EXPECT_EQ(model.inputOverflowsAfterSeconds, 0.0);
+    const DeviceModel back = applied(DescribeVirtualCard(model));
+    EXPECT_EQ(back.streamsDieAfterSeconds, 2.5);
+    EXPECT_EQ(back.inputOverflowsAfterSeconds, 0.0);
+    EXPECT_EQ(DescribeVirtualCard(DeviceModel::ConsumerCard()).find("after"), std::string::npos);
 }
 
 TEST(VirtualCardSettings, NumbersDoNotFollowTheLocale) {

@@ -208,6 +208,29 @@ TEST_F(VirtualCardTest, RealTimeOutputUnderrunPlaysSilence) {
     EXPECT_TRUE(std::all_of(first + 100, recorded.end(), [](auto s) { return s == 0; }));
 }
 
+TEST_F(VirtualCardTest, StreamsDieWhenTheModelSaysUntilTheyAreOpenedAgain) {
+    DeviceModel model = DeviceModel::IdealWire();
+    model.streamsDieAfterSeconds = 0.05;
+    ASSERT_TRUE(card.setModel(model));
+    ASSERT_EQ(card.openInput(Mono, recorder), MMSYSERR_NOERROR);
+    recorder.addRoom(1'000'000);
+    ASSERT_EQ(card.startInput(), MMSYSERR_NOERROR);
+    const auto deadline = SteadyClock::now() + 2s;
+    while (!card.streamFailed(WaveDirection::Input) && SteadyClock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(card.streamFailed(WaveDirection::Input));
+    EXPECT_FALSE(card.streamFailed(WaveDirection::Output)); // it was not open
+    const std::size_t captured = recorder.waitFor(0).size();
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(recorder.waitFor(0).size(), captured); // a dead stream hears nothing
+
+    ASSERT_EQ(card.closeInput(), MMSYSERR_NOERROR);
+    EXPECT_FALSE(card.streamFailed(WaveDirection::Input));
+    ASSERT_EQ(card.openInput(Mono, recorder), MMSYSERR_NOERROR);
+    ASSERT_EQ(card.startInput(), MMSYSERR_NOERROR);
+    EXPECT_GT(recorder.waitFor(captured + 1000).size(), captured); // and dies only once
+}
+
 TEST_F(VirtualCardTest, ClockRunsOnlyWhileADeviceIsOpen) {
     ASSERT_EQ(card.openOutput(Mono, player), MMSYSERR_NOERROR);
     while (card.framesElapsed() == 0)
