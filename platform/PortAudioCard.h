@@ -1,11 +1,14 @@
-// The system's sound card: the default input and output devices through
-// PortAudio, in the one format the program uses (mono, 16-bit, 44100 Hz).
-// PortAudio is initialised only while it is needed (counting devices, an open
-// stream), so a closed card holds no device.
+// The system's sound card: the chosen input and output devices (the defaults
+// unless ChooseSystemDevices names others) through PortAudio. The layers
+// above see mono 16-bit 44100 Hz; the card opens each device with up to two
+// channels and converts, so that the sound server never mixes channels for
+// us. PortAudio is initialised only while it is needed (counting devices, an
+// open stream), so a closed card holds no device.
 #pragma once
 
 #include "platform/SoundCard.h"
 
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -30,23 +33,40 @@ class PortAudioCard : public SoundCard {
     MMRESULT closeInput() override;
 
     std::string deviceName(WaveDirection direction) const override;
+    bool streamFailed(WaveDirection direction) const override;
     std::string lastFailure() const override;
 
-  private:
-    enum class Direction { Output, Input };
+    struct CallbackContext; // what a stream's audio thread touches
 
-    UINT countDevices(Direction direction);
-    MMRESULT openStream(Direction direction, const WAVEFORMATEX& format, StreamClient& client,
-                        PaStream*& stream);
-    MMRESULT closeStream(PaStream*& stream);
+  private:
+    struct Stream {
+        PaStream* handle = nullptr;
+        // Shared with a close that may outlive the wait for it.
+        std::shared_ptr<CallbackContext> context;
+        bool running = false;   // callbacks are due
+        bool abandoned = false; // a stop or close that did not return in time
+        std::string name;       // the device the last open reached
+        // The choice the first open resolved, and the device it reached:
+        // every later open of that choice goes to that device or fails.
+        std::string chosen;
+        std::string reached;
+        bool remembered = false;
+    };
+
+    UINT countDevices(WaveDirection direction);
+    Stream& stream(WaveDirection direction) { return m_streams[index(direction)]; }
+    const Stream& stream(WaveDirection direction) const { return m_streams[index(direction)]; }
+    static std::size_t index(WaveDirection direction) {
+        return direction == WaveDirection::Output ? 0 : 1;
+    }
+
+    MMRESULT openStream(WaveDirection direction, const WAVEFORMATEX& format, StreamClient& client);
+    MMRESULT startStream(Stream& stream);
+    MMRESULT closeStream(Stream& stream);
     MMRESULT fail(int paError);
     MMRESULT fail(MMRESULT result, std::string failure);
 
     mutable std::mutex m_mutex;
-    PaStream* m_output = nullptr;
-    PaStream* m_input = nullptr;
-    bool m_inputRunning = false;
-    std::string m_outputName;
-    std::string m_inputName;
+    Stream m_streams[2];
     std::string m_lastFailure;
 };

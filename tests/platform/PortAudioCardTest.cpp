@@ -3,6 +3,7 @@
 // a tone played must come back unchanged and without gaps.
 #include "platform/PortAudioCard.h"
 #include "platform/AudioBackend.h"
+#include "platform/AudioDevices.h"
 #include "platform/Thread.h"
 #include "platform/WaveAudio.h"
 #include "tests/SoundServer.h"
@@ -16,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <future>
 #include <numbers>
 #include <optional>
@@ -25,6 +28,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -53,9 +57,9 @@ double tonePhase(std::int64_t sample) {
            std::fmod(static_cast<double>(sample) * ToneFrequency, SampleRate) / SampleRate;
 }
 
-std::int16_t toneSample(std::int64_t sample) {
+std::int16_t toneSample(std::int64_t sample, double amplitude = ToneAmplitude) {
     return static_cast<std::int16_t>(
-        std::lround(ToneAmplitude * SampleScale * std::sin(tonePhase(sample))));
+        std::lround(amplitude * SampleScale * std::sin(tonePhase(sample))));
 }
 
 struct ToneFit {
@@ -97,7 +101,7 @@ struct LoopbackFigures {
     double largestPhaseJump = 0;
 };
 
-LoopbackFigures measure(std::span<const std::int16_t> recording) {
+LoopbackFigures measure(std::span<const std::int16_t> recording, double amplitude = ToneAmplitude) {
     LoopbackFigures figures;
     double unwrappedPhase = 0;
     double firstPhase = 0;
@@ -106,7 +110,7 @@ LoopbackFigures measure(std::span<const std::int16_t> recording) {
         const std::size_t first = SettlingFrames + block * BlockFrames;
         const ToneFit fit =
             fitTone(recording.subspan(first, BlockFrames), static_cast<std::int64_t>(first));
-        const double levelError = std::abs(20.0 * std::log10(fit.amplitude / ToneAmplitude));
+        const double levelError = std::abs(20.0 * std::log10(fit.amplitude / amplitude));
         figures.worstLevelErrorDb = std::max(figures.worstLevelErrorDb, levelError);
         if (block == 0) {
             firstPhase = unwrappedPhase = fit.phase;
@@ -137,11 +141,12 @@ void expectToneCameBackWhole(std::span<const std::int16_t> recording) {
 // A sound card's client that plays the tone and records what comes back.
 class ToneLoopback final : public StreamClient {
   public:
-    explicit ToneLoopback(std::size_t recordingFrames) : m_recording(recordingFrames) {}
+    explicit ToneLoopback(std::size_t recordingFrames, double amplitude = ToneAmplitude)
+        : m_amplitude(amplitude), m_recording(recordingFrames) {}
 
     void render(std::int16_t* samples, std::size_t frames) override {
         for (std::size_t i = 0; i < frames; ++i)
-            samples[i] = toneSample(m_played++);
+            samples[i] = toneSample(m_played++, m_amplitude);
     }
 
     void capture(const std::int16_t* samples, std::size_t frames) override {
@@ -164,6 +169,7 @@ class ToneLoopback final : public StreamClient {
     std::span<const std::int16_t> recording() const { return m_recording; }
 
   private:
+    const double m_amplitude;
     std::int64_t m_played = 0;
     std::vector<std::int16_t> m_recording;
     std::atomic<std::size_t> m_recorded{0};
@@ -234,6 +240,219 @@ TEST_F(SystemSoundCard, playsAToneThatComesBackUnchangedAndWithoutGaps) {
                 static_cast<long long>(
                     std::chrono::duration_cast<std::chrono::milliseconds>(firstBlockTime).count()));
     expectToneCameBackWhole(loopback.recording());
+}
+
+// The choice of devices belongs to the process: these cases put the default
+// back when they end.
+class ChosenSystemSoundCard : public SystemSoundCard {
+  protected:
+    void TearDown() override { platform::ChooseSystemDevices({}); }
+};
+
+constexpr const char* ServerDevice = "pulse (ALSA)";
+
+TEST_F(ChosenSystemSoundCard, opensTheDefaultThroughTheSoundServersOwnDevice) {
+    ToneLoopback client(BlockFrames);
+    ASSERT_EQ(card.openOutput(format, client), MMSYSERR_NOERROR) << card.lastFailure();
+    ASSERT_EQ(card.openInput(format, client), MMSYSERR_NOERROR) << card.lastFailure();
+    EXPECT_EQ(card.deviceName(WaveDirection::Output), ServerDevice);
+    EXPECT_EQ(card.deviceName(WaveDirection::Input), ServerDevice);
+    EXPECT_EQ(card.closeInput(), MMSYSERR_NOERROR) << card.lastFailure();
+    EXPECT_EQ(card.closeOutput(), MMSYSERR_NOERROR) << card.lastFailure();
+}
+
+// The server's devices are stereo: the tone is played on both channels and
+// must come back at its level from either.
+TEST_F(ChosenSystemSoundCard, aToneAtMinus20dBComesBackAtItsLevelFromEitherInputChannel) {
+    constexpr double Amplitude = 0.1;
+    for (const int channel : {1, 2}) {
+        platform::ChooseSystemDevices({"default (ALSA)", ServerDevice, channel});
+        PortAudioCard stereoCard;
+        ToneLoopback loopback(RecordingFrames, Amplitude);
+        ASSERT_EQ(stereoCard.openOutput(format, loopback), MMSYSERR_NOERROR)
+            << stereoCard.lastFailure();
+        ASSERT_EQ(stereoCard.openInput(format, loopback), MMSYSERR_NOERROR)
+            << stereoCard.lastFailure();
+        EXPECT_EQ(stereoCard.deviceName(WaveDirection::Output), ServerDevice);
+        ASSERT_EQ(stereoCard.startInput(), MMSYSERR_NOERROR) << stereoCard.lastFailure();
+        const bool whole =
+            loopback.waitForRecording(RecordingFrames, Clock::now() + std::chrono::seconds(30));
+        EXPECT_EQ(stereoCard.closeInput(), MMSYSERR_NOERROR) << stereoCard.lastFailure();
+        EXPECT_EQ(stereoCard.closeOutput(), MMSYSERR_NOERROR) << stereoCard.lastFailure();
+        ASSERT_TRUE(whole) << "the input delivered too little within 30 s";
+        const LoopbackFigures figures = measure(loopback.recording(), Amplitude);
+        std::printf("[ measured ] channel %d: level error %.4f dB, phase jump %.5f rad\n", channel,
+                    figures.worstLevelErrorDb, figures.largestPhaseJump);
+        EXPECT_LT(figures.worstLevelErrorDb, 0.05) << "channel " << channel;
+        EXPECT_LT(figures.largestPhaseJump, 0.01) << "channel " << channel;
+    }
+}
+
+TEST_F(ChosenSystemSoundCard, refusesAnAbsentDeviceOrChannelNamingIt) {
+    ToneLoopback client(BlockFrames);
+    platform::ChooseSystemDevices({"", "gone (ALSA)", 1});
+    EXPECT_EQ(card.openOutput(format, client), MMSYSERR_BADDEVICEID);
+    EXPECT_NE(card.lastFailure().find("\"gone (ALSA)\""), std::string::npos) << card.lastFailure();
+    platform::ChooseSystemDevices({ServerDevice, "", 999});
+    EXPECT_EQ(card.openInput(format, client), WAVERR_BADFORMAT);
+    EXPECT_NE(card.lastFailure().find("channel 999"), std::string::npos) << card.lastFailure();
+    // Nothing was left open by the refusals.
+    EXPECT_EQ(card.closeOutput(), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(card.closeInput(), MMSYSERR_INVALHANDLE);
+}
+
+// A client that only counts what the input delivers.
+class FrameCounter final : public StreamClient {
+  public:
+    void render(std::int16_t* samples, std::size_t frames) override {
+        std::fill_n(samples, frames, std::int16_t{0});
+    }
+    void capture(const std::int16_t*, std::size_t frames) override {
+        m_captured.fetch_add(frames, std::memory_order_relaxed);
+    }
+    std::size_t captured() const { return m_captured.load(std::memory_order_relaxed); }
+
+  private:
+    std::atomic<std::size_t> m_captured{0};
+};
+
+// The seconds until `done` holds, or a negative number after `limit`.
+template <class Condition> double secondsUntil(Condition done, std::chrono::seconds limit) {
+    const Clock::time_point start = Clock::now();
+    while (!done()) {
+        if (Clock::now() - start > limit)
+            return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double secondsTaken(const std::function<void()>& work) {
+    const Clock::time_point start = Clock::now();
+    work();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A sound server of the case's own, which the case may kill or stall
+// without taking any other test's server away.
+class PrivateServerCard : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!server("start"))
+            GTEST_SKIP() << "no PulseAudio server could be started with .ci/pulse-start";
+        ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
+    }
+    void TearDown() override { server("stop"); }
+
+    bool server(const char* action) const {
+        const std::string command = "TEMBRIX_PULSE_DIR='" + m_runtime + "' '" + TEMBRIX_CI_DIR +
+                                    "/pulse-" + action + "' >/dev/null 2>&1";
+        return std::system(command.c_str()) == 0;
+    }
+    void signalServer(int signal) const {
+        std::ifstream pidFile(m_runtime + "/pulse/pid");
+        int pid = 0;
+        if (pidFile >> pid && pid > 0)
+            ::kill(pid, signal);
+    }
+
+    void openAndRun() {
+        ASSERT_EQ(card.openOutput(format, client), MMSYSERR_NOERROR) << card.lastFailure();
+        ASSERT_EQ(card.openInput(format, client), MMSYSERR_NOERROR) << card.lastFailure();
+        const std::size_t before = client.captured();
+        ASSERT_EQ(card.startInput(), MMSYSERR_NOERROR) << card.lastFailure();
+        // A fresh server takes nearly 2 s to deliver its first capture; the
+        // stream is not taken for dead meanwhile, nor once it runs.
+        const double flowing = secondsUntil(
+            [&] {
+                EXPECT_FALSE(card.streamFailed(WaveDirection::Input));
+                return client.captured() > before + BlockFrames;
+            },
+            std::chrono::seconds(10));
+        std::printf("[ measured ] a block captured %.2f s after the start\n", flowing);
+        ASSERT_GE(flowing, 0);
+        for (int poll = 0; poll < 50; ++poll) {
+            EXPECT_FALSE(card.streamFailed(WaveDirection::Output));
+            EXPECT_FALSE(card.streamFailed(WaveDirection::Input));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    double secondsUntilBothDead() const {
+        return secondsUntil(
+            [&] {
+                return card.streamFailed(WaveDirection::Output) &&
+                       card.streamFailed(WaveDirection::Input);
+            },
+            std::chrono::seconds(10));
+    }
+
+    double secondsToClose() {
+        return secondsTaken([&] {
+            EXPECT_EQ(card.closeInput(), MMSYSERR_NOERROR) << card.lastFailure();
+            EXPECT_EQ(card.closeOutput(), MMSYSERR_NOERROR) << card.lastFailure();
+        });
+    }
+
+    const std::string m_runtime = std::filesystem::temp_directory_path() /
+                                  ("tembrix-card-server-" + std::to_string(::getpid()));
+    // The client outlives the case: a stream the card gave up on may still
+    // call it once its server returns.
+    static FrameCounter& lastingClient() {
+        static auto* instance = new FrameCounter;
+        return *instance;
+    }
+
+    PortAudioCard card;
+    FrameCounter& client = lastingClient();
+    const WAVEFORMATEX format = monoCdFormat();
+};
+
+TEST_F(PrivateServerCard, aKilledServersStreamsAreDeadAndReopenOnTheSameDeviceOnceItIsBack) {
+    openAndRun();
+    signalServer(SIGKILL);
+    const double dead = secondsUntilBothDead();
+    const double closed = secondsToClose();
+    // With the server gone, nothing else may take the device's place.
+    EXPECT_EQ(card.openOutput(format, client), MMSYSERR_BADDEVICEID);
+
+    server("stop");
+    ASSERT_TRUE(server("start"));
+    const double reopened =
+        secondsUntil([&] { return card.openOutput(format, client) == MMSYSERR_NOERROR; },
+                     std::chrono::seconds(10));
+    std::printf("[ measured ] dead after %.2f s, closed in %.2f s, reopened %.2f s after the "
+                "server started\n",
+                dead, closed, reopened);
+    EXPECT_GE(dead, 0);
+    EXPECT_LT(dead, 2.5);
+    EXPECT_LT(closed, 2.0);
+    ASSERT_GE(reopened, 0);
+    EXPECT_EQ(card.deviceName(WaveDirection::Output), "pulse (ALSA)");
+    ASSERT_EQ(card.closeOutput(), MMSYSERR_NOERROR) << card.lastFailure();
+    openAndRun();
+    secondsToClose();
+}
+
+// A server that stops answering without going away: its streams stay
+// active but their callbacks stop, and PortAudio may not return from a call
+// for half a minute.
+TEST_F(PrivateServerCard, aStalledServersStreamsAreDeadAndNeitherCloseNorReopenWaitForIt) {
+    openAndRun();
+    signalServer(SIGSTOP);
+    const double dead = secondsUntilBothDead();
+    const double closed = secondsToClose();
+    MMRESULT reopen = MMSYSERR_NOERROR;
+    const double refused = secondsTaken([&] { reopen = card.openOutput(format, client); });
+    signalServer(SIGKILL);
+    std::printf("[ measured ] dead after %.2f s, closed in %.2f s, a reopen refused after "
+                "%.2f s\n",
+                dead, closed, refused);
+    EXPECT_GE(dead, 0);
+    EXPECT_LT(dead, 2.5);
+    EXPECT_LT(closed, 2.0);
+    EXPECT_NE(reopen, MMSYSERR_NOERROR);
+    EXPECT_LT(refused, 1.5);
 }
 
 // What the program's playback and capture threads do with the waveform

@@ -1,0 +1,92 @@
+#include "platform/AudioLibraryMessages.h"
+
+#include "platform/AudioDevices.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <dlfcn.h>
+#include <string_view>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+std::atomic<bool> verboseLibraries{false};
+
+// Both libraries come with PortAudio, so their hooks are looked up in the
+// process rather than linked: the program needs neither at build time, and a
+// PortAudio built without one of them simply has no hook to install.
+template <class Function> Function lookUp(const char* name) {
+    return reinterpret_cast<Function>(::dlsym(RTLD_DEFAULT, name));
+}
+
+void writeToStderr(std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
+        if (written <= 0)
+            return;
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+// ALSA may call this on the audio thread: it formats into a stack buffer and
+// writes once, allocating nothing and taking no lock.
+void alsaMessage(const char* file, int line, const char* function, int error, const char* format,
+                 ...) {
+    if (!verboseLibraries.load(std::memory_order_relaxed))
+        return;
+    char text[1024];
+    int length = std::snprintf(text, sizeof text, "ALSA lib %s:%d:(%s) ", file ? file : "?", line,
+                               function ? function : "?");
+    if (length < 0)
+        return;
+    va_list arguments;
+    va_start(arguments, format);
+    const int body = std::vsnprintf(text + length, sizeof text - static_cast<std::size_t>(length),
+                                    format ? format : "", arguments);
+    va_end(arguments);
+    if (body < 0)
+        return;
+    length = static_cast<int>(std::strlen(text));
+    if (error != 0 && static_cast<std::size_t>(length) < sizeof text - 1) {
+        const char* reason = ::strerrordesc_np(error < 0 ? -error : error);
+        length += std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length),
+                                ": %s", reason ? reason : "unknown error");
+        length = static_cast<int>(std::strlen(text));
+    }
+    writeToStderr(std::string_view(text, static_cast<std::size_t>(length)));
+    writeToStderr("\n");
+}
+
+void jackMessage(const char* message) {
+    if (!verboseLibraries.load(std::memory_order_relaxed) || message == nullptr)
+        return;
+    writeToStderr(message);
+    writeToStderr("\n");
+}
+
+} // namespace
+
+void RouteAudioLibraryMessages() {
+    using AlsaHandler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetAlsaHandler = int (*)(AlsaHandler);
+    using JackHandler = void (*)(const char*);
+    using SetJackHandler = void (*)(JackHandler);
+
+    if (const auto setAlsa = lookUp<SetAlsaHandler>("snd_lib_error_set_handler"))
+        setAlsa(alsaMessage);
+    if (const auto setJackInfo = lookUp<SetJackHandler>("jack_set_info_function"))
+        setJackInfo(jackMessage);
+    // PortAudio installs its own error function only once it has reached a
+    // JACK server; until then, failing to reach one is reported through this.
+    if (const auto setJackError = lookUp<SetJackHandler>("jack_set_error_function"))
+        setJackError(jackMessage);
+}
+
+void SetVerboseAudioLibraries(bool verbose) {
+    verboseLibraries.store(verbose, std::memory_order_relaxed);
+}
+
+} // namespace platform
