@@ -6,33 +6,59 @@
 #include "platform/MessageBox.h"
 #include "platform/Process.h"
 
+#include <cstdio>
+
 namespace {
+
+// The calls of one direction, with their names for the failure line.
+template <class Device> struct DeviceCalls {
+    MMRESULT (*reset)(Device);
+    MMRESULT (*close)(Device);
+    void (*showError)(MMRESULT);
+    void (*reportFailure)(const char*, MMRESULT);
+    const char* resetName;
+    const char* closeName;
+};
+
+const DeviceCalls<HWAVEOUT> OutputCalls{waveOutReset,         waveOutClose,   ShowWaveOutError,
+                                        ReportWaveOutFailure, "waveOutReset", "waveOutClose"};
+const DeviceCalls<HWAVEIN> InputCalls{waveInReset,         waveInClose,   ShowWaveInError,
+                                      ReportWaveInFailure, "waveInReset", "waveInClose"};
+
+struct CloseResult {
+    bool closed; // only then will the close notification come
+    bool clean;  // no call failed
+};
 
 // Resets and closes one device. A buffer that a thread queued again just
 // before it saw StopEvent makes the first close fail as still playing; a
-// second reset returns it. Returns whether the device closed: only then will
-// its close notification come.
-template <class Device>
-bool resetAndClose(Device device, MMRESULT (*reset)(Device), MMRESULT (*close)(Device),
-                   void (*showError)(MMRESULT)) {
-    MMRESULT result = reset(device);
+// second reset returns it. Every failure is shown and reported, and the
+// sequence goes on.
+template <class Device> CloseResult resetAndClose(Device device, const DeviceCalls<Device>& calls) {
+    bool clean = true;
+    const auto failed = [&](const char* operation, MMRESULT result) {
+        calls.showError(result);
+        calls.reportFailure(operation, result);
+        clean = false;
+    };
+    MMRESULT result = calls.reset(device);
     if (result != MMSYSERR_NOERROR)
-        showError(result);
-    result = close(device);
+        failed(calls.resetName, result);
+    result = calls.close(device);
     if (result == WAVERR_STILLPLAYING) {
-        reset(device);
-        result = close(device);
+        calls.reset(device);
+        result = calls.close(device);
     }
     if (result != MMSYSERR_NOERROR)
-        showError(result);
-    return result == MMSYSERR_NOERROR;
+        failed(calls.closeName, result);
+    return {result == MMSYSERR_NOERROR, clean};
 }
 
-bool closeOutput() {
-    return resetAndClose(*OutDevice(), waveOutReset, waveOutClose, ShowWaveOutError);
+CloseResult closeOutput() {
+    return resetAndClose(*OutDevice(), OutputCalls);
 }
-bool closeInput() {
-    return resetAndClose(*InDevice(), waveInReset, waveInClose, ShowWaveInError);
+CloseResult closeInput() {
+    return resetAndClose(*InDevice(), InputCalls);
 }
 
 void fillFormats() {
@@ -47,16 +73,19 @@ void fillFormats() {
     *InFormat() = *out;
 }
 
-void failStartUp(const char* text, int status) {
+// No device of a kind is a device failure too: status 1. `line` names the
+// operation for standard error, beside the box's own line.
+[[noreturn]] void failForNoDevice(const char* text, const char* line) {
     MessageBoxA(nullptr, text, "Orvex error", MB_OK);
-    platform::ExitProcessNow(status);
+    std::fprintf(stderr, "tembrix: %s\n", line);
+    platform::ExitProcessNow(1);
 }
 
 // A device whose close failed may still hold buffers and never sends its close
 // notification: the shared memory is left to the process end, which also
-// releases the device.
-[[noreturn]] void endWithDeviceStillOpen(int status) {
-    platform::ExitProcessNow(status);
+// releases the device. Its failure has been reported.
+[[noreturn]] void endWithDeviceStillOpen() {
+    platform::ExitProcessNow(1);
 }
 
 } // namespace
@@ -75,9 +104,10 @@ void PrepareAudioState() {
 
 void RequireAudioDevices() {
     if (waveOutGetNumDevs() == 0)
-        failStartUp("Нет устройств для вывода звука", 0);
+        failForNoDevice("Нет устройств для вывода звука",
+                        "waveOutGetNumDevs found no output device");
     if (waveInGetNumDevs() == 0)
-        failStartUp("Нет устройств для ввода звука", 0);
+        failForNoDevice("Нет устройств для ввода звука", "waveInGetNumDevs found no input device");
 }
 
 void StartAudioThreads() {
@@ -94,22 +124,24 @@ void StartAudioThreads() {
 
 void OpenAudioDevices() {
     fillFormats();
-    MMRESULT result = waveOutOpen(OutDevice(), WAVE_MAPPER, OutFormat(),
-                                  SoundOutThread->m_nThreadID, 0, CALLBACK_THREAD);
+    MMRESULT result = waveOutOpen(OutDevice(), WAVE_MAPPER, OutFormat(), SoundOutThread->id(), 0,
+                                  CALLBACK_THREAD);
     if (result != MMSYSERR_NOERROR) {
         ShowWaveOutError(result);
+        ReportWaveOutFailure("waveOutOpen", result);
         FreeAudioBuffers();
         platform::ExitProcessNow(1);
     }
-    result = waveInOpen(InDevice(), WAVE_MAPPER, InFormat(), SoundInpThread->m_nThreadID, 0,
-                        CALLBACK_THREAD);
+    result =
+        waveInOpen(InDevice(), WAVE_MAPPER, InFormat(), SoundInpThread->id(), 0, CALLBACK_THREAD);
     if (result != MMSYSERR_NOERROR) {
         ShowWaveInError(result);
+        ReportWaveInFailure("waveInOpen", result);
         // The output already plays from the shared buffers: bring it to rest
         // before they are released.
         StopEvent.SetEvent();
-        if (!closeOutput())
-            endWithDeviceStillOpen(1);
+        if (!closeOutput().closed)
+            endWithDeviceStillOpen();
         WaitForSingleObject(OutputClosedEvent, INFINITE);
         FreeAudioBuffers();
         platform::ExitProcessNow(1);
@@ -118,13 +150,15 @@ void OpenAudioDevices() {
 
 void ShutDownAudio() {
     StopEvent.SetEvent();
-    const bool outputClosed = closeOutput();
-    const bool inputClosed = closeInput();
-    if (!outputClosed || !inputClosed)
-        endWithDeviceStillOpen(0);
+    const CloseResult output = closeOutput();
+    const CloseResult input = closeInput();
+    if (!output.closed || !input.closed)
+        endWithDeviceStillOpen();
     WaitForSingleObject(InputClosedEvent, INFINITE);
     WaitForSingleObject(OutputClosedEvent, INFINITE);
     FreeAudioBuffers();
+    if (!output.clean || !input.clean)
+        platform::ExitProcessNow(1);
 }
 
 } // namespace app

@@ -4,16 +4,18 @@
 
 #include "platform/GlobalMemory.h"
 #include "platform/MessageBox.h"
+#include "platform/Process.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 int FftSize = 0;
 std::atomic<double> GenPeriod{0.0};
 double FullScale = 0.0;
 int DroppedBlockCount = 0;
-CWinThread* SoundOutThread = nullptr;
-CWinThread* SoundInpThread = nullptr;
+ThreadIdentity SoundOutThread;
+ThreadIdentity SoundInpThread;
 void* AudioBuffers[AudioBufferCount] = {};
 
 // Never destroyed: worker threads may still touch them while the process ends.
@@ -49,18 +51,26 @@ std::size_t audioBufferSize(int index) {
 constexpr int FreeOrder[AudioBufferCount] = {4, 5,  0,  1,  2,  3,  7,  6,  8,
                                              9, 10, 11, 12, 13, 14, 15, 16, 17};
 
-void showDeviceError(MMRESULT code, MMRESULT (*lookUp)(MMRESULT, char*, UINT), const char* title) {
+using ErrorTextLookUp = MMRESULT (*)(MMRESULT, char*, UINT);
+
+std::string deviceErrorText(MMRESULT code, ErrorTextLookUp lookUp) {
     char text[256];
     const MMRESULT found = lookUp(code, text, sizeof text);
-    if (found == MMSYSERR_BADERRNUM) {
-        MessageBoxA(nullptr, "Unknown Error", title, MB_ICONERROR);
-    } else if (found != MMSYSERR_NOERROR) {
-        // The text itself could not be read: still say which error it was.
-        const std::string fallback = "Unknown Error (code " + std::to_string(code) + ")";
-        MessageBoxA(nullptr, fallback.c_str(), title, MB_ICONERROR);
-    } else {
-        MessageBoxA(nullptr, text, title, MB_ICONERROR);
-    }
+    if (found == MMSYSERR_BADERRNUM)
+        return "Unknown Error";
+    // The text itself could not be read: still say which error it was.
+    if (found != MMSYSERR_NOERROR)
+        return "Unknown Error (code " + std::to_string(code) + ")";
+    return text;
+}
+
+void showDeviceError(MMRESULT code, ErrorTextLookUp lookUp, const char* title) {
+    MessageBoxA(nullptr, deviceErrorText(code, lookUp).c_str(), title, MB_ICONERROR);
+}
+
+void reportDeviceFailure(const char* operation, MMRESULT code, ErrorTextLookUp lookUp) {
+    std::fprintf(stderr, "tembrix: %s failed: %s\n", operation,
+                 deviceErrorText(code, lookUp).c_str());
 }
 
 } // namespace
@@ -99,4 +109,22 @@ void ShowWaveOutError(MMRESULT code) {
 
 void ShowWaveInError(MMRESULT code) {
     showDeviceError(code, waveInGetErrorTextA, "Multimedia in error");
+}
+
+void ReportWaveOutFailure(const char* operation, MMRESULT code) {
+    reportDeviceFailure(operation, code, waveOutGetErrorTextA);
+}
+
+void ReportWaveInFailure(const char* operation, MMRESULT code) {
+    reportDeviceFailure(operation, code, waveInGetErrorTextA);
+}
+
+void EndOnWaveOutFailure(const char* operation, MMRESULT code) {
+    ReportWaveOutFailure(operation, code);
+    platform::ExitProcessNow(1);
+}
+
+void EndOnWaveInFailure(const char* operation, MMRESULT code) {
+    ReportWaveInFailure(operation, code);
+    platform::ExitProcessNow(1);
 }

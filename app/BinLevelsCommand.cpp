@@ -21,7 +21,8 @@ void BinLevelsCommand::SetTone() {
 }
 
 // The blocks that may still carry what played before the tone are skipped,
-// as the sweep skips them; the rest are shown as the window shows them, with
+// as the sweep skips them, and so are a block with a gap and those that may
+// still carry the tone cut short by it; the rest are shown as the window shows them, with
 // the mean removed, and their powers summed bin by bin.
 int BinLevelsCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
     CFFT fft;
@@ -33,13 +34,15 @@ int BinLevelsCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run)
     int captured = 0;
     RunEnd end{ExitDone, ""};
     while (captured < m_command.blocks) {
-        WPARAM dropped = 0;
-        const BlockHandOff::Wait wait = blocks.Next(dropped);
+        BlockHandOff::Block shown;
+        const BlockHandOff::Wait wait = blocks.Next(shown);
         if (wait != BlockHandOff::Wait::Block) {
             end = EndOfWaiting(wait);
             break;
         }
-        settling.BlockShown(dropped);
+        settling.BlockShown(shown.droppedBefore);
+        if (shown.hasGap)
+            settling.Interrupted();
         if (!settling.MayCarryOldTone()) {
             double* block = SampleBlock();
             SubtractOffset(block, FftSize, BlockMean(block, FftSize));
@@ -64,6 +67,7 @@ int BinLevelsCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run)
             return Report({ExitFailed, output.Error()});
         std::fprintf(stderr, "Power: %s\n", power.c_str());
     }
+    std::fprintf(stderr, "%s\n", GapCountsLine().c_str());
     return Report(end);
 }
 

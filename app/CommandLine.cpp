@@ -27,6 +27,8 @@ constexpr int MostBlocks = 100000;
 // A point takes eleven blocks (2 s) of audio at the least.
 constexpr double ShortestPointTimeout = 3;
 constexpr double LongestPointTimeout = 24 * 3600;
+// Far above any device's channel count; keeps the number sane.
+constexpr int HighestInputChannel = 1024;
 
 constexpr const char* ExitStatusTable = R"(Exit status (every subcommand):
   0    done
@@ -57,6 +59,15 @@ constexpr const char* CardOptions =
                                                 or off
                              latency=FRAMES     0 to 8192
                            e.g. gain=-6,highpass=100/2,lowpass=off,noise=-90
+  --input=DEV, --output=DEV
+                           with --audio=system: the input or the output
+                           device, as its index in --list-devices or a part of
+                           its name (any case) that matches one device only;
+                           default: the system's default device
+  --input-channel=N        with --audio=system: the input channel the signal
+                           is taken from, 1 (the left, default) or more
+  --verbose                the audio libraries' own diagnostics (ALSA, JACK)
+                           on standard error; silenced otherwise
 )";
 
 constexpr const char* FastOption =
@@ -83,7 +94,9 @@ void PrintWindowHelp() {
        tembrix SUBCOMMAND --help     a subcommand's options
 
 Options:
-%s  --version                the version
+%s  --list-devices           list the system's audio devices (index, name,
+                           host API, input and output channels, defaults)
+  --version                the version
   --help                   this text
 
 The subcommands run without a window or a display.
@@ -118,7 +131,10 @@ Options:
   blocks          blocks recorded at the frequency, stale and noisy included
 The rows are written as they are measured. Progress and a summary (the level
 at 1010.86 Hz, the largest deviation from it between 20 Hz and 20 kHz, the
--3 dB frequencies) go to standard error.
+-3 dB frequencies, the gaps in the input and the output and the streams
+reopened) go to standard error. A block with a gap is not measured, nor are
+the blocks that may still carry the tone cut short by it. When no block comes
+for 1 s a line says so, and another when blocks come again.
 
 %s)",
                 CardOptions, FastOption, MeasurementOptions, CsvRules, ExitStatusTable);
@@ -130,8 +146,9 @@ void PrintSpectrumHelp() {
 Plays the tone, skips the blocks that may still carry what played before,
 then captures blocks, removes their DC offset (the mean, as the window's
 "-||-" button does) and writes the power of every FFT bin, averaged over the
-blocks (the mean of the linear powers, in dB re a full-scale sine). The power
-reading of the last block, as the window shows it, goes to standard error.
+blocks (the mean of the linear powers, in dB re a full-scale sine); blocks
+with a gap are skipped as the sweep skips them. The power reading of the last
+block, as the window shows it, and the gaps counted go to standard error.
 
 Options:
 %s%s%s  --tone=HZ                the tone, 10.7666015625 to 22045 Hz
@@ -274,6 +291,25 @@ class Parser {
         if (name == "--audio" && hasValue)
             return Check(platform::ParseAudioBackend(value, m_command.audio), option,
                          "system or virtual");
+        if (!measuring && name == "--list-devices" && !hasValue) {
+            m_command.listDevices = true;
+            return -1;
+        }
+        if ((name == "--input" || name == "--output") && hasValue) {
+            (name == "--input" ? m_command.inputDevice : m_command.outputDevice) = value;
+            return Check(!value.empty(), option, "a device: an index or a part of a name");
+        }
+        if (name == "--input-channel" && hasValue) {
+            int channel = 0;
+            const bool valid =
+                ReadWhole(value, channel) && channel >= 1 && channel <= HighestInputChannel;
+            m_command.inputChannel = channel;
+            return Check(valid, option, "a channel number from 1 to 1024");
+        }
+        if (name == "--verbose" && !hasValue) {
+            m_command.verbose = true;
+            return -1;
+        }
         if (name == "--virtual-card" && hasValue) {
             m_virtualCardGiven = true;
             std::string error;
@@ -330,6 +366,13 @@ class Parser {
                 return Refuse("--fast needs --audio=virtual");
             if (m_virtualCardGiven)
                 return Refuse("--virtual-card needs --audio=virtual");
+        } else {
+            if (m_command.inputDevice)
+                return Refuse("--input needs --audio=system");
+            if (m_command.outputDevice)
+                return Refuse("--output needs --audio=system");
+            if (m_command.inputChannel)
+                return Refuse("--input-channel needs --audio=system");
         }
         return -1;
     }

@@ -19,6 +19,14 @@ struct CommandLine {
     platform::AudioBackend audio = platform::AudioBackend::System;
     bool fast = false; // the virtual card's fast clock
     DeviceModel virtualCard = DeviceModel::ConsumerCard();
+    // The system card's devices, as DEV from --list-devices (an index or a
+    // part of a name); none given: the default, or the window's remembered
+    // choice. Resolved once PortAudio can list them.
+    bool listDevices = false;
+    std::optional<std::string> inputDevice;
+    std::optional<std::string> outputDevice;
+    std::optional<int> inputChannel; // 1 = the first, the left
+    bool verbose = false;            // the audio libraries' own diagnostics
 
     // The measurements'.
     int windowType = CFFT::QuasiChebyshev;

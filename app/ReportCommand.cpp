@@ -155,14 +155,15 @@ RunEnd ReportCommand::TakeSettledBlocks(BlockHandOff& blocks, int count,
         if (shown > limit)
             return {ExitPointTimeout, "no blocks without dropped blocks or gaps before them "
                                       "within the point time-out"};
-        WPARAM dropped = 0;
-        const BlockHandOff::Wait wait = blocks.Next(dropped);
+        BlockHandOff::Block block;
+        const BlockHandOff::Wait wait = blocks.Next(block);
         if (wait != BlockHandOff::Wait::Block)
             return EndOfWaiting(wait);
-        settling.BlockShown(dropped);
-        m_report.droppedBlocks += dropped;
-        m_report.gaps += blocks.GapsBefore();
-        if (!settling.MayCarryOldTone() && dropped == 0 && blocks.GapsBefore() == 0) {
+        settling.BlockShown(block.droppedBefore);
+        if (block.hasGap)
+            settling.Interrupted();
+        m_report.droppedBlocks += block.droppedBefore;
+        if (!settling.MayCarryOldTone() && block.droppedBefore == 0 && blocks.GapsBefore() == 0) {
             take(SampleBlock());
             ++taken;
         }
@@ -174,6 +175,9 @@ RunEnd ReportCommand::TakeSettledBlocks(BlockHandOff& blocks, int count,
 // What was measured is written, also when the run ended early; a write that
 // fails makes a complete run fail.
 int ReportCommand::WriteReport(ResultFile& output, const RunEnd& end) {
+    m_report.gaps = platform::InputGaps(*InDevice());
+    m_report.outputGaps = platform::OutputGaps(*OutDevice());
+    m_report.streamReopens = platform::StreamReopens();
     const FormatLimits limits = SixteenBitLimits(FftSize);
     RunEnd result = end;
     const auto failed = [&](const std::string& why) {

@@ -2,6 +2,7 @@
 
 #include "app/StopSignals.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -24,7 +25,9 @@ void onSignal(int number) {
 void RouteTerminationSignals(std::function<void()> endDialog) {
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read);
+    // Owned by the application, so that it goes with it.
+    auto* notifier =
+        new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, [endDialog] {
         unsigned char byte;
         while (read(signalPipe[0], &byte, 1) == 1)

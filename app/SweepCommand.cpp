@@ -34,6 +34,8 @@ int SweepCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
     progress.Finish();
     if (end.status == ExitDone && !m_command.quiet)
         std::fputs(SummaryText(SummariseResponse(m_runner.Sweep().Points())).c_str(), stderr);
+    if (!m_command.quiet)
+        std::fprintf(stderr, "%s\n", GapCountsLine().c_str());
     return Report(end);
 }
 

@@ -44,15 +44,25 @@ RunEnd SweepRunner::Run(BlockHandOff& blocks, SweepProgress& progress,
                         const PointMeasured& pointMeasured) {
     m_sweep.Start();
     m_shownAtFrequency = 0;
+    // A line about the input keeps clear of the progress bar.
+    blocks.SayThrough([&](const std::string& line) { progress.Say(line.c_str()); });
+    const RunEnd end = SweepBlocks(blocks, progress, pointMeasured);
+    blocks.SayThrough(nullptr);
+    return end;
+}
+
+RunEnd SweepRunner::SweepBlocks(BlockHandOff& blocks, SweepProgress& progress,
+                                const PointMeasured& pointMeasured) {
     for (;;) {
-        WPARAM dropped = 0;
-        const BlockHandOff::Wait wait = blocks.Next(dropped);
+        BlockHandOff::Block shown;
+        const BlockHandOff::Wait wait = blocks.Next(shown);
         if (wait != BlockHandOff::Wait::Block)
             return EndOfWaiting(wait);
         double* block = SampleBlock();
         SubtractOffset(block, FftSize, OffsetBesideTone(block, FftSize, m_frequency));
         m_fft.Transform(block, Spectrum());
-        const FrequencySweep::Step step = m_sweep.Advance(Spectrum(), dropped, m_frequency, m_fft);
+        const FrequencySweep::Step step =
+            m_sweep.Advance(Spectrum(), shown.droppedBefore, m_frequency, m_fft, shown.hasGap);
         blocks.Done();
         ++m_shownAtFrequency;
 

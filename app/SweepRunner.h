@@ -28,6 +28,10 @@ class SweepRunner {
     const FrequencySweep& Sweep() const { return m_sweep; }
 
   private:
+    // Run's loop, block by block.
+    RunEnd SweepBlocks(BlockHandOff& blocks, SweepProgress& progress,
+                       const PointMeasured& pointMeasured);
+
     CFFT m_fft;
     FrequencySweep m_sweep;
     double m_frequency; // the generator's

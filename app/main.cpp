@@ -1,12 +1,15 @@
 // Tembrix: a measuring instrument for a computer's sound card.
 #include "app/CommandLine.h"
+#include "app/DeviceOptions.h"
 #include "app/MeasureApp.h"
 #include "app/MeterApp.h"
 #include "app/SignalBridge.h"
 #include "platform/AudioBackend.h"
+#include "platform/AudioDevices.h"
 #include "platform/VirtualCard.h"
 #include "platform/qt/QtMessageBoxes.h"
 #include "ui/MainDlg.h"
+#include "ui/SoundCardSettings.h"
 
 #include <QApplication>
 
@@ -29,7 +32,12 @@ bool headless() {
     return name == QLatin1String("offscreen") || name == QLatin1String("minimal");
 }
 
-int RunWindow(int argc, char** argv) {
+bool systemCard(const app::CommandLine& command) {
+    return command.audio == platform::AudioBackend::System;
+}
+
+int RunWindow(int argc, char** argv, const app::CommandLine& command,
+              const app::ChosenDevices& chosen) {
     static CMeterApp theApp;
     QApplication application(argc, argv); // takes Qt's own options out of argv
     // Lets the desktop match the window with its menu entry and icon.
@@ -39,6 +47,13 @@ int RunWindow(int argc, char** argv) {
             std::fprintf(stderr, "tembrix: unknown option '%s' (see tembrix --help)\n", argv[i]);
             return 2;
         }
+    }
+    if (systemCard(command)) {
+        // Qt's settings need the QApplication; what the command line chose
+        // wins over what was remembered.
+        platform::DeviceChoice choice = ui::RestoredSoundCardChoice();
+        chosen.ApplyTo(choice);
+        platform::ChooseSystemDevices(choice);
     }
     // Nobody could answer a box on a headless screen: boxes go to stderr only.
     if (!headless())
@@ -64,8 +79,22 @@ int main(int argc, char** argv) {
     app::CommandLine command;
     if (const int status = app::ParseCommandLine(argc, argv, command); status >= 0)
         return status;
+    // Before the first device call, which may load the audio libraries.
+    platform::SetVerboseAudioLibraries(command.verbose);
+    if (command.listDevices)
+        return app::ListDevices(command);
+    app::ChosenDevices chosen;
+    if (systemCard(command)) {
+        if (const int status = app::ResolveDevices(command, chosen); status >= 0)
+            return status;
+    }
     SelectSoundCard(command);
     if (command.subcommand == app::Subcommand::Window)
-        return RunWindow(argc, argv);
+        return RunWindow(argc, argv, command, chosen);
+    if (systemCard(command)) {
+        platform::DeviceChoice choice;
+        chosen.ApplyTo(choice);
+        platform::ChooseSystemDevices(choice);
+    }
     return RunMeasurement(command);
 }

@@ -7,6 +7,7 @@
 #include "dsp/SignalFormat.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
+#include "platform/ThreadIdentity.h"
 #include "platform/WaveAudio.h"
 
 #include <atomic>
@@ -24,8 +25,11 @@ extern double FullScale;
 // only.
 extern int DroppedBlockCount;
 
-extern CWinThread* SoundOutThread;
-extern CWinThread* SoundInpThread;
+// The playback and capture threads, by identity: each deletes its own object
+// when its device has closed, and a post after that is refused, never sent to
+// freed memory.
+extern ThreadIdentity SoundOutThread;
+extern ThreadIdentity SoundInpThread;
 
 // The shared blocks, by allocation order. The index is the number shown when
 // an allocation fails.
@@ -90,6 +94,15 @@ void FreeAudioBuffers();
 void ShowWaveOutError(MMRESULT code);
 void ShowWaveInError(MMRESULT code);
 
+// One line on standard error, "tembrix: OPERATION failed: TEXT", with the
+// device layer's own text: a device failure never ends the process without a
+// word, box or no box.
+void ReportWaveOutFailure(const char* operation, MMRESULT code);
+void ReportWaveInFailure(const char* operation, MMRESULT code);
+// Reports the failure as above and ends the process with status 1.
+[[noreturn]] void EndOnWaveOutFailure(const char* operation, MMRESULT code);
+[[noreturn]] void EndOnWaveInFailure(const char* operation, MMRESULT code);
+
 // Events. StopEvent: manual, tested by both threads at every returned buffer.
 // DisplayReadyEvent / BlockReadyEvent: the block hand-off (automatic).
 // InputClosedEvent / OutputClosedEvent: set by the threads on close.
@@ -115,7 +128,12 @@ inline void RearmHeader(WAVEHDR* header) {
 }
 
 // Posted by the capture thread to the main window: wParam = blocks dropped
-// since the previous one, lParam = 0.
+// since the previous one; lParam = 1 when the block holds a gap, else 0. A
+// block holds a gap when frames were lost before or inside it
+// (platform::HeaderHasGap), or when the output played silence for want of
+// samples since the previous block was handed off: a tone cut short reaches
+// the input later. Treat it as a block after dropped blocks, and as if the
+// tone had changed while it was recorded (ToneSettling::Interrupted).
 constexpr UINT WM_BLOCK_READY = WM_USER + 5;
 // Posted by the window to the playback thread: wParam = tone amplitude times
 // 65536 (65536 full scale, 6554 -20 dB, 0 silence).

@@ -2,7 +2,6 @@
 
 #include "audio/Audio.h"
 #include "platform/App.h"
-#include "platform/Process.h"
 
 const CRuntimeClass CSoundInp::runtimeClass = MakeRuntimeClass<CSoundInp>("CSoundInp");
 
@@ -26,24 +25,16 @@ bool queueFirst(HWAVEIN device, WAVEHDR* header) {
         if (StopRequested())
             return false;
         ShowWaveInError(result);
-        platform::ExitProcessNow(1);
+        EndOnWaveInFailure("waveInPrepareHeader", result);
     }
     result = waveInAddBuffer(device, header, sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR) {
         if (StopRequested())
             return false;
         waveInUnprepareHeader(device, header, sizeof(WAVEHDR));
-        platform::ExitProcessNow(1);
+        EndOnWaveInFailure("waveInAddBuffer", result);
     }
     return true;
-}
-
-void handOff(const WAVEHDR* header) {
-    ConvertBlock(reinterpret_cast<const std::int16_t*>(header->lpData), SampleBlock(), FftSize);
-    BlockReadyEvent.SetEvent();
-    PostMessageA(AfxGetApp()->m_pMainWnd, WM_BLOCK_READY, static_cast<WPARAM>(DroppedBlockCount),
-                 0);
-    DroppedBlockCount = 0;
 }
 
 } // namespace
@@ -64,6 +55,7 @@ ThreadMessageMap CSoundInp::GetMessageMap() const {
 
 void CSoundInp::OnWimOpen(WPARAM wParam, LPARAM) {
     const HWAVEIN device = deviceOf(wParam);
+    m_outputGapsAtHandOff = platform::OutputGaps(*OutDevice());
     WAVEHDR* first = CaptureHeader(0);
     bindHeader(first, CaptureBuffer(0));
     if (!queueFirst(device, first))
@@ -74,7 +66,7 @@ void CSoundInp::OnWimOpen(WPARAM wParam, LPARAM) {
         if (StopRequested())
             return;
         waveInUnprepareHeader(device, first, sizeof(WAVEHDR));
-        platform::ExitProcessNow(1);
+        EndOnWaveInFailure("waveInStart", result);
     }
 
     WAVEHDR* second = CaptureHeader(1);
@@ -93,7 +85,7 @@ void CSoundInp::OnWimData(WPARAM wParam, LPARAM lParam) {
         if (StopRequested())
             return;
         ShowWaveInError(result);
-        platform::ExitProcessNow(1);
+        EndOnWaveInFailure("waveInUnprepareHeader", result);
     }
 
     if (WaitForSingleObject(DisplayReadyEvent, 0) == WAIT_OBJECT_0)
@@ -107,7 +99,7 @@ void CSoundInp::OnWimData(WPARAM wParam, LPARAM lParam) {
         if (StopRequested())
             return;
         ShowWaveInError(result);
-        platform::ExitProcessNow(0);
+        EndOnWaveInFailure("waveInPrepareHeader", result);
     }
     result = waveInAddBuffer(device, header, sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR) {
@@ -115,11 +107,29 @@ void CSoundInp::OnWimData(WPARAM wParam, LPARAM lParam) {
             return;
         ShowWaveInError(result);
         waveInUnprepareHeader(device, header, sizeof(WAVEHDR));
-        platform::ExitProcessNow(1);
+        EndOnWaveInFailure("waveInAddBuffer", result);
     }
 }
 
 void CSoundInp::OnWimClose(WPARAM, LPARAM) {
     InputClosedEvent.SetEvent();
     AfxEndThread(0, TRUE);
+}
+
+void CSoundInp::handOff(const WAVEHDR* header) {
+    ConvertBlock(reinterpret_cast<const std::int16_t*>(header->lpData), SampleBlock(), FftSize);
+    const bool outputGap = outputGapSinceHandOff();
+    const LPARAM hasGap = platform::HeaderHasGap(*header) || outputGap ? 1 : 0;
+    BlockReadyEvent.SetEvent();
+    PostMessageA(AfxGetApp()->m_pMainWnd, WM_BLOCK_READY, static_cast<WPARAM>(DroppedBlockCount),
+                 hasGap);
+    DroppedBlockCount = 0;
+}
+
+bool CSoundInp::outputGapSinceHandOff() {
+    // Compared for any change, not growth: a reopened output counts afresh.
+    const std::uint64_t gaps = platform::OutputGaps(*OutDevice());
+    const bool changed = gaps != m_outputGapsAtHandOff;
+    m_outputGapsAtHandOff = gaps;
+    return changed;
 }

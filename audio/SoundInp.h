@@ -1,9 +1,11 @@
 // The capture thread: keeps the two capture buffers queued with the input
 // device and hands each full block to the main window as SampleBlock, or
 // drops and counts it while the window is still busy with the previous one.
+// A handed-off block says whether it holds a gap (see WM_BLOCK_READY).
 #pragma once
 
 #include "platform/Thread.h"
+#include "platform/WaveAudio.h"
 
 #include <cstdint>
 
@@ -19,6 +21,14 @@ class CSoundInp : public CWinThread {
     void OnWimOpen(WPARAM device, LPARAM);
     void OnWimData(WPARAM device, LPARAM header);
     void OnWimClose(WPARAM device, LPARAM);
+
+  private:
+    // Converts the block into SampleBlock and posts WM_BLOCK_READY with the
+    // dropped blocks and the gap flag.
+    void handOff(const WAVEHDR* header);
+    bool outputGapSinceHandOff();
+
+    std::uint64_t m_outputGapsAtHandOff = 0;
 };
 
 // SampleBlock[i] = samples[i] / FullScale for `count` samples.

@@ -1,7 +1,6 @@
 #include "audio/SoundOut.h"
 
 #include "audio/Audio.h"
-#include "platform/Process.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,15 +16,15 @@ HWAVEOUT deviceOf(WPARAM wParam) {
     return reinterpret_cast<HWAVEOUT>(wParam);
 }
 
-// Prepares and writes a filled buffer; failures end the process as the
-// playback thread's error table prescribes. False when stopping.
+// Prepares and writes a filled buffer; a failure shows its box and ends the
+// process with status 1. False when stopping.
 bool queue(HWAVEOUT device, WAVEHDR* header) {
     MMRESULT result = waveOutPrepareHeader(device, header, sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR) {
         if (StopRequested())
             return false;
         ShowWaveOutError(result);
-        platform::ExitProcessNow(0);
+        EndOnWaveOutFailure("waveOutPrepareHeader", result);
     }
     result = waveOutWrite(device, header, sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR) {
@@ -33,7 +32,7 @@ bool queue(HWAVEOUT device, WAVEHDR* header) {
             return false;
         ShowWaveOutError(result);
         waveOutUnprepareHeader(device, header, sizeof(WAVEHDR));
-        platform::ExitProcessNow(1);
+        EndOnWaveOutFailure("waveOutWrite", result);
     }
     return true;
 }
@@ -91,7 +90,7 @@ void CSoundOut::OnWomDone(WPARAM wParam, LPARAM lParam) {
         if (StopRequested())
             return;
         ShowWaveOutError(result);
-        platform::ExitProcessNow(0);
+        EndOnWaveOutFailure("waveOutUnprepareHeader", result);
     }
     FillToneBuffer(reinterpret_cast<std::int16_t*>(header->lpData));
     RearmHeader(header);

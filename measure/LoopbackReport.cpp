@@ -185,6 +185,8 @@ std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits
     table.Heading("Integrity");
     table.Line("dropped blocks", std::to_string(report.droppedBlocks), "");
     table.Line("gaps in the input", std::to_string(report.gaps), "");
+    table.Line("gaps in the output", std::to_string(report.outputGaps), "");
+    table.Line("streams reopened", std::to_string(report.streamReopens), "");
     table.Line("points that met noise lines", std::to_string(report.noisyPoints), "");
     return table.str();
 }
@@ -244,6 +246,8 @@ std::string ReportJson(const LoopbackReport& report, const FormatLimits& limits)
                              {"digital_silence", report.digitalSilence ? "true" : "false"}})},
                 {"integrity", JsonObject({{"dropped_blocks", std::to_string(report.droppedBlocks)},
                                           {"gaps", std::to_string(report.gaps)},
+                                          {"output_gaps", std::to_string(report.outputGaps)},
+                                          {"stream_reopens", std::to_string(report.streamReopens)},
                                           {"noisy_points", std::to_string(report.noisyPoints)}})},
                 {"at_format_limit", JsonArray(atLimit)}}) +
            "\n";

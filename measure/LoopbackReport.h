@@ -38,7 +38,9 @@ struct LoopbackReport {
     double noiseDbfsA = 0;
     std::vector<double> noiseSpectrumDb; // rectangle window, tone off
     std::uint64_t droppedBlocks = 0;
-    std::uint64_t gaps = 0;
+    std::uint64_t gaps = 0; // in the input
+    std::uint64_t outputGaps = 0;
+    std::uint64_t streamReopens = 0;
     int noisyPoints = 0;
 };
 

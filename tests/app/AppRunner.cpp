@@ -57,8 +57,8 @@ RunResult RunProgram(int blocks, std::function<void(const ShownBlock&)> onBlock)
                                toneFrequency(SampleBlock(), FftSize),
                                std::chrono::steady_clock::now()};
         result.blocks.push_back(shown);
-        result.outputThreadId = SoundOutThread->m_nThreadID;
-        result.inputThreadId = SoundInpThread->m_nThreadID;
+        result.outputThreadId = SoundOutThread->id();
+        result.inputThreadId = SoundInpThread->id();
         if (onBlock)
             onBlock(shown);
         if (static_cast<int>(result.blocks.size()) == blocks)

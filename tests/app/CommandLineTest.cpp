@@ -252,7 +252,9 @@ INSTANTIATE_TEST_SUITE_P(
                     BadUsage{"ExtraArgument", {"sweep", "extra"}},
                     BadUsage{"CornerAboveHalfTheRate",
                              {"--audio=virtual", "--virtual-card=lowpass=30000/2"}},
-                    BadUsage{"SpectrumLevelNotOffered", {"spectrum", "--level=3"}}),
+                    BadUsage{"SpectrumLevelNotOffered", {"spectrum", "--level=3"}},
+                    BadUsage{"NoInputChannelZero", {"sweep", "--input-channel=0"}},
+                    BadUsage{"DeviceOfTheVirtualCard", {"--audio=virtual", "--output=1"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct Help {
@@ -280,7 +282,10 @@ TEST_P(HelpTest, ListsTheOptionsAndEveryExitStatus) {
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLine, HelpTest,
-    testing::Values(Help{"Window", {"--help"}, {"--audio=", "--virtual-card=", "--help", "sweep"}},
+    testing::Values(Help{"Window",
+                         {"--help"},
+                         {"--audio=", "--virtual-card=", "--list-devices", "--input=DEV",
+                          "--output=DEV", "--input-channel=N", "--verbose", "--help", "sweep"}},
                     Help{"Sweep",
                          {"sweep", "--help"},
                          {"--audio=", "--virtual-card=", "--fast", "--window=", "--csv=",
@@ -291,6 +296,21 @@ INSTANTIATE_TEST_SUITE_P(
                          {"--audio=", "--virtual-card=", "--fast", "--window=", "--csv=", "--tone=",
                           "--level=0|-20|off", "--blocks=", "--help", "frequency_hz,level_db"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Looked up in PortAudio's list before anything opens; the audio libraries
+// say nothing of their own.
+TEST(CommandLineDeviceTest, TheListEndsWellAndAnUnknownDeviceIsRefusedWithIt) {
+    const ProcessEnd list = RunTembrix({"--list-devices"}, 60s);
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.err, "");
+    EXPECT_NE(list.out, "");
+
+    const ProcessEnd refused = RunTembrix({"sweep", "--input=no such device"}, 60s);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err,
+              "tembrix: no input device matches 'no such device'; the devices are:\n" + list.out);
+}
 
 TEST(CommandLineSpectrumTest, TheTonesBinReadsTheCardsGain) {
     const ProcessEnd end = RunTembrix(

@@ -26,12 +26,14 @@ class MeterAppTest : public testing::Test {
     void SetUp() override { UseVirtualCard(DeviceModel::IdealWire(), VirtualCard::Clock::Fast); }
 };
 
-// Each ends the process; the statement runs in a child.
+// Each ends the process; the statement runs in a child. A device failure
+// always ends with status 1 and names its operation on standard error.
 struct FailurePath {
     const char* name;
     std::function<void()> arrange;
     int status;
-    const char* box; // "title: text" written for the box, or "" for none
+    const char* box;  // "title: text" written for the box, or "" for none
+    std::string line; // the failure's own line on standard error, or "" for none
 };
 
 std::ostream& operator<<(std::ostream& out, const FailurePath& path) {
@@ -44,15 +46,23 @@ void failOn(WaveOperation operation, int nthCall) {
 
 const char* const NoMemory = "There is not enough memory for the sound device";
 
+std::string failed(const char* operation) {
+    return std::string("tembrix: ") + operation + " failed: " + NoMemory;
+}
+
 class FailurePathTest : public MeterAppTest, public testing::WithParamInterface<FailurePath> {};
 
 TEST_P(FailurePathTest, ShowsItsBoxAndEndsWithItsStatus) {
     const FailurePath& path = GetParam();
     path.arrange();
-    const auto stderrMatches = std::string(path.box).empty()
-                                   ? testing::Matcher<const std::string&>(Not(HasSubstr("error:")))
-                                   : testing::Matcher<const std::string&>(HasSubstr(path.box));
-    EXPECT_EXIT(RunProgram(20), testing::ExitedWithCode(path.status), stderrMatches);
+    const auto boxMatches = std::string(path.box).empty()
+                                ? testing::Matcher<const std::string&>(Not(HasSubstr("error:")))
+                                : testing::Matcher<const std::string&>(HasSubstr(path.box));
+    const auto lineMatches = path.line.empty()
+                                 ? testing::Matcher<const std::string&>(Not(HasSubstr(" failed: ")))
+                                 : testing::Matcher<const std::string&>(HasSubstr(path.line));
+    EXPECT_EXIT(RunProgram(20), testing::ExitedWithCode(path.status),
+                testing::AllOf(boxMatches, lineMatches));
 }
 
 const std::string outBox = std::string("Multimedia out error: ") + NoMemory;
@@ -61,50 +71,64 @@ const std::string inBox = std::string("Multimedia in error: ") + NoMemory;
 INSTANTIATE_TEST_SUITE_P(
     StartUp, FailurePathTest,
     testing::Values(FailurePath{"AllocationOfSampleBlock", [] { platform::FailGlobalAlloc(8); }, 1,
-                                "Orvex error: Нет памяти для буфера 7"},
+                                "Orvex error: Нет памяти для буфера 7", ""},
                     FailurePath{"NoDevicesAtAll",
-                                [] { platform::TheVirtualCard().setDeviceCounts(0, 0); }, 0,
-                                "Orvex error: Нет устройств для вывода звука\n"},
+                                [] { platform::TheVirtualCard().setDeviceCounts(0, 0); }, 1,
+                                "Orvex error: Нет устройств для вывода звука\n",
+                                "tembrix: waveOutGetNumDevs found no output device\n"},
                     FailurePath{"NoInputDevice",
-                                [] { platform::TheVirtualCard().setDeviceCounts(1, 0); }, 0,
-                                "Orvex error: Нет устройств для ввода звука"},
+                                [] { platform::TheVirtualCard().setDeviceCounts(1, 0); }, 1,
+                                "Orvex error: Нет устройств для ввода звука",
+                                "tembrix: waveInGetNumDevs found no input device\n"},
                     FailurePath{"CaptureThreadDoesNotStart", [] { platform::FailThreadStart(2); },
-                                1, "Orvex error: Cannot start the audio threads."},
+                                1, "Orvex error: Cannot start the audio threads.", ""},
                     FailurePath{"OutputDoesNotOpen", [] { failOn(WaveOperation::OutOpen, 1); }, 1,
-                                outBox.c_str()},
+                                outBox.c_str(), failed("waveOutOpen")},
                     FailurePath{"InputDoesNotOpen", [] { failOn(WaveOperation::InOpen, 1); }, 1,
-                                inBox.c_str()}),
+                                inBox.c_str(), failed("waveInOpen")}),
     [](const auto& info) { return info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(
     CaptureThread, FailurePathTest,
-    testing::Values(
-        FailurePath{"OpenPrepareHeader1", [] { failOn(WaveOperation::InPrepare, 1); }, 1,
-                    inBox.c_str()},
-        FailurePath{"OpenAddHeader1", [] { failOn(WaveOperation::InAddBuffer, 1); }, 1, ""},
-        FailurePath{"OpenStart", [] { failOn(WaveOperation::InStart, 1); }, 1, ""},
-        FailurePath{"OpenPrepareHeader2", [] { failOn(WaveOperation::InPrepare, 2); }, 1,
-                    inBox.c_str()},
-        FailurePath{"OpenAddHeader2", [] { failOn(WaveOperation::InAddBuffer, 2); }, 1, ""},
-        FailurePath{"DataUnprepare", [] { failOn(WaveOperation::InUnprepare, 1); }, 1,
-                    inBox.c_str()},
-        FailurePath{"DataPrepareAgain", [] { failOn(WaveOperation::InPrepare, 3); }, 0,
-                    inBox.c_str()},
-        FailurePath{"DataAddAgain", [] { failOn(WaveOperation::InAddBuffer, 3); }, 1,
-                    inBox.c_str()}),
+    testing::Values(FailurePath{"OpenPrepareHeader1", [] { failOn(WaveOperation::InPrepare, 1); },
+                                1, inBox.c_str(), failed("waveInPrepareHeader")},
+                    FailurePath{"OpenAddHeader1", [] { failOn(WaveOperation::InAddBuffer, 1); }, 1,
+                                "", failed("waveInAddBuffer")},
+                    FailurePath{"OpenStart", [] { failOn(WaveOperation::InStart, 1); }, 1, "",
+                                failed("waveInStart")},
+                    FailurePath{"OpenPrepareHeader2", [] { failOn(WaveOperation::InPrepare, 2); },
+                                1, inBox.c_str(), failed("waveInPrepareHeader")},
+                    FailurePath{"OpenAddHeader2", [] { failOn(WaveOperation::InAddBuffer, 2); }, 1,
+                                "", failed("waveInAddBuffer")},
+                    FailurePath{"DataUnprepare", [] { failOn(WaveOperation::InUnprepare, 1); }, 1,
+                                inBox.c_str(), failed("waveInUnprepareHeader")},
+                    FailurePath{"DataPrepareAgain", [] { failOn(WaveOperation::InPrepare, 3); }, 1,
+                                inBox.c_str(), failed("waveInPrepareHeader")},
+                    FailurePath{"DataAddAgain", [] { failOn(WaveOperation::InAddBuffer, 3); }, 1,
+                                inBox.c_str(), failed("waveInAddBuffer")}),
     [](const auto& info) { return info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(
     PlaybackThread, FailurePathTest,
-    testing::Values(
-        FailurePath{"OpenPrepare", [] { failOn(WaveOperation::OutPrepare, 1); }, 0, outBox.c_str()},
-        FailurePath{"OpenWrite", [] { failOn(WaveOperation::OutWrite, 3); }, 1, outBox.c_str()},
-        FailurePath{"DoneUnprepare", [] { failOn(WaveOperation::OutUnprepare, 1); }, 0,
-                    outBox.c_str()},
-        FailurePath{"DonePrepareAgain", [] { failOn(WaveOperation::OutPrepare, 5); }, 0,
-                    outBox.c_str()},
-        FailurePath{"DoneWriteAgain", [] { failOn(WaveOperation::OutWrite, 5); }, 1,
-                    outBox.c_str()}),
+    testing::Values(FailurePath{"OpenPrepare", [] { failOn(WaveOperation::OutPrepare, 1); }, 1,
+                                outBox.c_str(), failed("waveOutPrepareHeader")},
+                    FailurePath{"OpenWrite", [] { failOn(WaveOperation::OutWrite, 3); }, 1,
+                                outBox.c_str(), failed("waveOutWrite")},
+                    FailurePath{"DoneUnprepare", [] { failOn(WaveOperation::OutUnprepare, 1); }, 1,
+                                outBox.c_str(), failed("waveOutUnprepareHeader")},
+                    FailurePath{"DonePrepareAgain", [] { failOn(WaveOperation::OutPrepare, 5); }, 1,
+                                outBox.c_str(), failed("waveOutPrepareHeader")},
+                    FailurePath{"DoneWriteAgain", [] { failOn(WaveOperation::OutWrite, 5); }, 1,
+                                outBox.c_str(), failed("waveOutWrite")}),
+    [](const auto& info) { return info.param.name; });
+
+// The dialog has ended; the box is shown and the shutdown goes on.
+INSTANTIATE_TEST_SUITE_P(
+    Shutdown, FailurePathTest,
+    testing::Values(FailurePath{"OutputReset", [] { failOn(WaveOperation::OutReset, 1); }, 1,
+                                outBox.c_str(), failed("waveOutReset")},
+                    FailurePath{"InputReset", [] { failOn(WaveOperation::InReset, 1); }, 1,
+                                inBox.c_str(), failed("waveInReset")}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(MeterAppTest, UnknownErrorCodeIsShownAsUnknownError) {
@@ -133,6 +157,10 @@ TEST_F(MeterAppTest, DialogEndShutsDownInOrderAndReleasesEverything) {
     };
     EXPECT_TRUE(ended(run.outputThreadId));
     EXPECT_TRUE(ended(run.inputThreadId));
+    // The thread objects have deleted themselves: a level posted now (a
+    // click, a signal during shutdown) is refused, never sent through them.
+    EXPECT_FALSE(SoundOutThread->PostThreadMessage(WM_SET_LEVEL, 0, 0));
+    EXPECT_FALSE(SoundInpThread->PostThreadMessage(WM_SET_LEVEL, 0, 0));
 }
 
 TEST_F(MeterAppTest, ShutdownStopsTheThreadsBeforeItResetsAndClosesTheDevices) {
@@ -166,15 +194,17 @@ TEST_F(MeterAppTest, ShutdownStopsTheThreadsBeforeItResetsAndClosesTheDevices) {
 TEST_F(MeterAppTest, ShutdownDoesNotHangWhenACloseFails) {
     const auto started = std::chrono::steady_clock::now();
     platform::TheVirtualCard().failClose(WaveDirection::Input);
-    EXPECT_EXIT(RunProgram(3), testing::ExitedWithCode(0),
-                HasSubstr("Multimedia in error: The sound device failed"));
+    EXPECT_EXIT(RunProgram(3), testing::ExitedWithCode(1),
+                testing::AllOf(HasSubstr("Multimedia in error: The sound device failed"),
+                               HasSubstr("tembrix: waveInClose failed: The sound device failed")));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
 }
 
 TEST_F(MeterAppTest, ShutdownEndsPromptlyWhenTheOutputCloseFails) {
     platform::TheVirtualCard().failClose(WaveDirection::Output);
-    EXPECT_EXIT(RunProgram(3), testing::ExitedWithCode(0),
-                HasSubstr("Multimedia out error: The sound device failed"));
+    EXPECT_EXIT(RunProgram(3), testing::ExitedWithCode(1),
+                testing::AllOf(HasSubstr("Multimedia out error: The sound device failed"),
+                               HasSubstr("tembrix: waveOutClose failed: The sound device failed")));
 }
 
 } // namespace

@@ -114,6 +114,10 @@ void TembrixProcess::Signal(int signal) const {
         ::kill(m_pid, signal);
 }
 
+std::string TembrixProcess::ErrorSoFar() const {
+    return ReadWholeFile(m_output / "stderr");
+}
+
 ProcessEnd TembrixProcess::Wait(std::chrono::seconds limit) {
     ProcessEnd end;
     if (m_pid <= 0)

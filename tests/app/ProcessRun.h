@@ -49,6 +49,8 @@ class TembrixProcess {
 
     bool started() const { return m_pid > 0; }
     void Signal(int signal) const;
+    // What it has written to standard error so far.
+    std::string ErrorSoFar() const;
     // Waits for the end; kills the process when it has run for `limit`.
     ProcessEnd Wait(std::chrono::seconds limit);
 

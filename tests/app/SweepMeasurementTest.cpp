@@ -2,15 +2,24 @@
 // card, whose simulated device states its own frequency response.
 #include "tests/app/SweepRun.h"
 
+#include "app/MeasureApp.h"
+#include "measure/ResultCsv.h"
 #include "res/Resource.h"
 #include "ui/MainDlg.h"
 
 #include <QPushButton>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -81,6 +90,51 @@ TEST(SweepMeasurement, HumAsStrongAsTheToneHoldsTheSweepWithOneBoxAndBlocksKeepC
     ASSERT_EQ(run.boxes.size(), 1u);
     EXPECT_EQ(run.boxes[0].text, "There are noise lines.");
     EXPECT_EQ(run.boxes[0].title, "Processing error.");
+}
+
+// The command line's sweep in this process, so that the card can be reached
+// while it runs: a recording lost a quarter of the way through is a gap,
+// which restarts the settling, so that no point is taken from the damaged
+// block, and which the summary counts.
+TEST(SweepMeasurement, AnInputOverflowMidSweepNeverBecomesAPointAndIsCounted) {
+    const DeviceModel wire = DeviceModel::IdealWire();
+    UseVirtualCard(wire, VirtualCard::Clock::Fast);
+    const std::filesystem::path csv =
+        std::filesystem::temp_directory_path() / ("tembrix-gap-" + std::to_string(getpid()));
+    app::CommandLine command;
+    command.subcommand = app::Subcommand::Sweep;
+    command.audio = platform::AudioBackend::Virtual;
+    command.fast = true;
+    command.level = 1; // -20 dB
+    command.virtualCard = wire;
+    command.csvPath = csv.string();
+
+    std::atomic<bool> sweeping{true};
+    std::thread overflow([&] {
+        constexpr std::uint64_t QuarterOfTheSweep = 300 * 8192;
+        while (sweeping && platform::TheVirtualCard().framesElapsed() < QuarterOfTheSweep)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        platform::TheVirtualCard().injectInputOverflow();
+    });
+    testing::internal::CaptureStderr();
+    app::CMeasureApp measurement(command);
+    measurement.InitInstance();
+    const std::string err = testing::internal::GetCapturedStderr();
+    sweeping = false;
+    overflow.join();
+
+    ASSERT_EQ(measurement.ExitStatus(), 0) << err;
+    EXPECT_THAT(err, testing::HasSubstr("\nGaps: 1 in the input, 0 in the output"));
+    std::ifstream file(csv);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::filesystem::remove(csv);
+    std::vector<ResponsePoint> points;
+    std::string error;
+    ASSERT_TRUE(ParseResponseCsv(text.str(), points, error)) << error;
+    ASSERT_EQ(points.size(), 99u);
+    for (const ResponsePoint& point : points)
+        EXPECT_NEAR(point.levelDb, Minus20dBToneDb(), Tolerance) << "at " << point.frequencyHz;
 }
 
 } // namespace
