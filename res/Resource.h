@@ -2,9 +2,11 @@
 #pragma once
 
 constexpr int IDM_ABOUTBOX = 0x0010;
+constexpr int IDM_SOUNDCARD = 0x0020;
 constexpr int IDD_ABOUTBOX = 100;
 constexpr int IDS_ABOUTBOX = 101;
 constexpr int IDD_MAIN = 102;
+constexpr int IDS_SOUNDCARD = 103;
 constexpr int IDR_MAINFRAME = 128;
 constexpr int IDR_SPECTRUM_MENU = 129;
 

@@ -17,6 +17,8 @@
 #include "ui/DataExchange.h"
 #include "ui/Icons.h"
 #include "ui/PlotView.h"
+#include "ui/SoundCardDlg.h"
+#include "ui/SoundCardSettings.h"
 
 #include <QAbstractButton>
 #include <QBuffer>
@@ -28,17 +30,21 @@
 #include <QMenu>
 #include <QPaintEvent>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <system_error>
 
 namespace {
 
 CMainDlg::BlockObserver blockObserver;
 CMainDlg::SweepObserver sweepObserver;
 CMainDlg::FileChooser fileChooser;
+CMainDlg::SoundCardChooser soundCardChooser;
 
 constexpr const char* QuasiChebishevCaption = "Sound card Tembrix®, used quasi-Chebishev window.";
 constexpr const char* RectangleCaption = "Sound card Tembrix®, used rectangle window.";
@@ -84,6 +90,22 @@ constexpr const char* PngFilter = "PNG pictures (*.png)";
 constexpr const char* FileErrorTitle = "File error.";
 // Far more than any response file; a larger file is not one.
 constexpr qint64 LargestResponseFile = 1 << 20;
+
+constexpr const char* NoInputText = "No input";
+// Often enough that a stop shows well within a second of its limit.
+constexpr int InputTimerMs = 250;
+
+HWAVEIN InputHandle() {
+    return InDevice() ? *InDevice() : nullptr;
+}
+
+HWAVEOUT OutputHandle() {
+    return OutDevice() ? *OutDevice() : nullptr;
+}
+
+void PrintLine(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 // b counted from 1 until 2^b is the block length. A length that is no such
 // power within the engine's reach gives 0, an order the engine never
@@ -155,12 +177,24 @@ const int SweepLockedControls[] = {IDC_FREQUENCY,  IDC_MEMORY,    IDC_LEVEL_0DB,
 CMainDlg::CMainDlg(QWidget* parent)
     : QDialog(parent, DialogFrameFlags), m_Frequency(SampleRate / GenPeriod.load()),
       m_hIcon(LoadIcon(IDR_MAINFRAME)), m_controls(*this, MainDialogTemplate),
-      m_systemMenu(new QMenu(this)), m_sweep(FftSize) {
+      m_systemMenu(new QMenu(this)), m_sweep(FftSize), m_inputTimer(new QTimer(this)) {
     QAction* close = m_systemMenu->addAction(QStringLiteral("&Close"));
     connect(close, &QAction::triggered, this, [this] { OnSysCommand(SC_CLOSE, 0); });
+    m_soundCardItem = m_systemMenu->addAction(QString::fromUtf8(LoadResourceString(IDS_SOUNDCARD)));
+    // The virtual card has its one device; only the system card's are chosen.
+    m_soundCardItem->setEnabled(platform::SelectedAudioBackend() == platform::AudioBackend::System);
+    connect(m_soundCardItem, &QAction::triggered, this, [this] { OnSysCommand(IDM_SOUNDCARD, 0); });
     ConnectControls();
     // Created and initialised here, so the dialog can be driven before it runs.
     OnInitDialog();
+    ShowGapCounts();
+    connect(m_inputTimer, &QTimer::timeout, this, [this] { OnInputTimer(); });
+    m_inputTimer->start(InputTimerMs);
+}
+
+CMainDlg::~CMainDlg() {
+    if (m_deviceSwitch.joinable())
+        m_deviceSwitch.join();
 }
 
 int CMainDlg::DoModal() {
@@ -184,23 +218,43 @@ void CMainDlg::SetFileChooser(FileChooser chooser) {
     fileChooser = std::move(chooser);
 }
 
+void CMainDlg::SetSoundCardChooser(SoundCardChooser chooser) {
+    soundCardChooser = std::move(chooser);
+}
+
 // One run per handed-off block; SampleBlock is the window's until
 // DisplayReadyEvent is set, so the capture thread drops the blocks that arrive
 // meanwhile (a message box shown here included).
-void CMainDlg::OnBlockReady(WPARAM droppedBlocks, LPARAM) {
+void CMainDlg::OnBlockReady(WPARAM droppedBlocks, LPARAM lParam) {
     if (WaitForSingleObject(BlockReadyEvent, 0) != WAIT_OBJECT_0)
         return;
+    // The audio lost while the input had stopped is a gap before this block.
+    const bool hasGap = InputResumed() || lParam == 1;
+    m_showingBlock = true;
     const int blockLength = 1 << m_FFT.Order();
     if (m_RemoveDC)
         RemoveDcOffset(blockLength);
-    ShowScope(droppedBlocks);
+    ShowScope(droppedBlocks, hasGap);
     ShowPower(blockLength);
     ShowSpectrum();
     if (m_AFC)
-        AdvanceSweep(droppedBlocks);
+        AdvanceSweep(droppedBlocks, hasGap);
     if (blockObserver)
         blockObserver(droppedBlocks);
+    m_showingBlock = false;
+    // The time without blocks counts from here: what came while this one was
+    // shown was dropped by the capture thread, not lost by the input.
+    m_inputWatch.BlockArrived();
     DisplayReadyEvent.SetEvent();
+}
+
+// True when the input had stopped: the line for standard error is written.
+bool CMainDlg::InputResumed() {
+    const std::optional<InputWatch::Clock::duration> gone = m_inputWatch.BlockArrived();
+    if (!gone)
+        return false;
+    PrintLine(InputWatch::ResumedLine(*gone));
+    return true;
 }
 
 // While a sweep runs the block carries its tone, which the plain mean would
@@ -212,7 +266,15 @@ void CMainDlg::RemoveDcOffset(int blockLength) {
     SubtractOffset(block, blockLength, offset);
 }
 
-void CMainDlg::ShowScope(WPARAM droppedBlocks) {
+// The phase cannot follow the tone across lost samples: a block with a gap is
+// passed over like a dropped one, and the next is drawn in step with its end.
+void CMainDlg::ShowScope(WPARAM droppedBlocks, bool hasGap) {
+    if (hasGap) {
+        m_scopeSkippedBlocks += droppedBlocks + 1;
+        return;
+    }
+    droppedBlocks += m_scopeSkippedBlocks;
+    m_scopeSkippedBlocks = 0;
     PlotView* scope = ScopeView();
     const CRect rect = scope->viewRect();
     if (!m_Memory) {
@@ -226,9 +288,14 @@ void CMainDlg::ShowScope(WPARAM droppedBlocks) {
 
 void CMainDlg::ShowPower(int blockLength) {
     const std::string text = PowerText(MeanSquare(SampleBlock(), blockLength));
-    if (text == m_powerText)
+    SetPowerText(text.c_str());
+}
+
+// The label is set only when its text changes.
+void CMainDlg::SetPowerText(const char* text) {
+    if (std::strcmp(text, m_powerText) == 0)
         return;
-    std::strncpy(m_powerText, text.c_str(), sizeof m_powerText - 1);
+    std::strncpy(m_powerText, text, sizeof m_powerText - 1);
     static_cast<QLabel*>(GetDlgItem(IDC_POWER))->setText(QString::fromLatin1(m_powerText));
 }
 
@@ -249,8 +316,8 @@ void CMainDlg::ShowSpectrum() {
 }
 
 // A stored point shows from the next block on, with the trace.
-void CMainDlg::AdvanceSweep(WPARAM droppedBlocks) {
-    m_sweep.BlockShown(droppedBlocks);
+void CMainDlg::AdvanceSweep(WPARAM droppedBlocks, bool hasGap) {
+    m_sweep.BlockShown(droppedBlocks, hasGap);
     // The last frequency yields no point, so its blocks skip the noise test: a
     // device that cuts the top of the band off below its noise cannot hold
     // the sweep there for ever.
@@ -331,12 +398,19 @@ void CMainDlg::OnSysCommand(UINT nID, LPARAM) {
     if (command == IDM_ABOUTBOX) {
         CAboutDlg about(this);
         about.DoModal();
+    } else if (command == IDM_SOUNDCARD) {
+        OnSoundCard();
     } else if (command == SC_CLOSE) {
         close();
     }
 }
 
 void CMainDlg::OnPaint() {
+    ClearViews();
+}
+
+// Both views down to their grids.
+void CMainDlg::ClearViews() {
     PlotView* spectrum = SpectrumView();
     spectrum->Erase();
     DrawSpectrumGrid(spectrum->dc(), spectrum->viewRect());
@@ -639,6 +713,72 @@ void CMainDlg::OnOK() {
     }
     GenPeriod = SampleRate / m_Frequency;
     UpdateData(FALSE);
+}
+
+void CMainDlg::OnSoundCard() {
+    // Disabled on the virtual card and while a switch is under way.
+    if (!m_soundCardItem->isEnabled())
+        return;
+    const platform::DeviceChoice current = platform::ChosenSystemDevices();
+    const SoundCardChooser& choose = soundCardChooser ? soundCardChooser : AskForSoundCard;
+    const std::optional<platform::DeviceChoice> choice = choose(this, current);
+    if (!choice || *choice == current)
+        return;
+    if (m_AFC)
+        OnAFC();
+    ui::RememberSoundCardChoice(*choice);
+    platform::ChooseSystemDevices(*choice);
+    SwitchDevices();
+}
+
+// The playback thread is left alone, so the tone keeps its frequency and
+// level; the capture thread's blocks simply resume from the new input.
+void CMainDlg::SwitchDevices() {
+    m_soundCardItem->setEnabled(false);
+    const auto switched = [this] {
+        if (m_deviceSwitch.joinable())
+            m_deviceSwitch.join();
+        m_soundCardItem->setEnabled(true);
+    };
+    try {
+        m_deviceSwitch = std::thread([this, switched] {
+            platform::ReopenDevices();
+            QMetaObject::invokeMethod(this, switched, Qt::QueuedConnection);
+        });
+    } catch (const std::system_error&) {
+        platform::ReopenDevices(); // bounded, if not as smooth
+        switched();
+    }
+}
+
+void CMainDlg::OnInputTimer() {
+    ShowGapCounts();
+    if (m_showingBlock || !InputHandle() || !m_inputWatch.CheckStalled())
+        return;
+    PrintLine(InputWatch::StoppedLine());
+    ShowNoInput();
+}
+
+// No stale curve may stay on screen as if live; the stored trace is drawn
+// again with the first block that comes.
+void CMainDlg::ShowNoInput() {
+    SetPowerText(NoInputText);
+    ClearViews();
+}
+
+void CMainDlg::ShowGapCounts() {
+    const GapCounts counts{platform::InputGaps(InputHandle()), platform::OutputGaps(OutputHandle()),
+                           platform::StreamReopens()};
+    if (counts == m_gapCounts)
+        return;
+    m_gapCounts = counts;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "Gaps in the input: %llu\nGaps in the output: %llu\nStreams reopened: %llu",
+                  static_cast<unsigned long long>(counts.input),
+                  static_cast<unsigned long long>(counts.output),
+                  static_cast<unsigned long long>(counts.reopens));
+    GetDlgItem(IDC_POWER)->setToolTip(QString::fromLatin1(text));
 }
 
 PlotView* CMainDlg::SpectrumView() const {

@@ -2,12 +2,14 @@
 // (tone frequency and level, Memory, AFC, DC-offset removal), the spectrum
 // engine, the stored frequency-response trace, the drawing pens and the
 // icon; it receives each handed-off block from the capture thread and
-// releases the thread for the next one.
+// releases the thread for the next one, and says so when blocks stop coming.
 #pragma once
 
+#include "audio/InputWatch.h"
 #include "dsp/FFT.h"
 #include "measure/FrequencySweep.h"
 #include "measure/ResultCsv.h"
+#include "platform/AudioDevices.h"
 #include "platform/qt/MainWindowPort.h"
 #include "ui/ComparisonTrace.h"
 #include "ui/DialogControls.h"
@@ -17,13 +19,18 @@
 #include <QDialog>
 #include <QIcon>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <thread>
 
 class CDataExchange;
+class QAction;
 class PlotView;
 class QMenu;
 class QScrollBar;
+class QTimer;
 
 // Scroll-bar notification codes (WM_HSCROLL).
 constexpr UINT SB_LINELEFT = 0;
@@ -48,6 +55,8 @@ struct SweepPoint {
 class CMainDlg : public QDialog, public WindowMessageTarget {
   public:
     explicit CMainDlg(QWidget* parent = nullptr);
+    // Waits for a device switch still under way.
+    ~CMainDlg() override;
 
     // Runs the dialog modally until Esc, the close box or reject().
     int DoModal();
@@ -75,6 +84,12 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
                                               const QString& filter, bool forSaving)>;
     static void SetFileChooser(FileChooser chooser);
 
+    // Asks the user for the devices to use, starting from `current`; nothing
+    // when the user cancels. Tests put their own.
+    using SoundCardChooser = std::function<std::optional<platform::DeviceChoice>(
+        QWidget* parent, const platform::DeviceChoice& current)>;
+    static void SetSoundCardChooser(SoundCardChooser chooser);
+
     // What the sweep has seen: its counters and the points measured.
     const FrequencySweep& Sweep() const { return m_sweep; }
 
@@ -91,7 +106,8 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     // The spectrum view's menu, ticked for the window in use; choosing an
     // item runs its command. OnContextMenu pops it up.
     std::unique_ptr<QMenu> CreateSpectrumMenu();
-    // The menu on the dialog's icon (and F1), ending with the about item.
+    // The menu on the dialog's icon (and F1): "Sound card..." (the system
+    // card only) and, last, the about item.
     QMenu* GetSystemMenu() const { return m_systemMenu; }
 
     // Handlers, in the order of the dialog's message map.
@@ -116,6 +132,12 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     void OnClearComparison();
     // Enter: applies the typed frequency to the generator.
     void OnOK();
+    // "Sound card...": a running sweep stops, and both streams move to the
+    // devices the user chose, which are remembered for the next run.
+    void OnSoundCard();
+    // A few times a second: tells when the input has stopped handing over
+    // blocks, and keeps the gap counts on the power reading's tooltip.
+    void OnInputTimer();
 
     // The sweep's steps, run by the display cycle while m_AFC is set.
     // 1 when the block shows no noise lines around the generator's tone.
@@ -150,12 +172,19 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void OnBlockReady(WPARAM droppedBlocks, LPARAM);
+    // lParam 1: the block holds a gap.
+    void OnBlockReady(WPARAM droppedBlocks, LPARAM lParam);
+    bool InputResumed();
     void RemoveDcOffset(int blockLength);
-    void ShowScope(WPARAM droppedBlocks);
+    void ShowScope(WPARAM droppedBlocks, bool hasGap);
     void ShowPower(int blockLength);
+    void SetPowerText(const char* text);
     void ShowSpectrum();
-    void AdvanceSweep(WPARAM droppedBlocks);
+    void AdvanceSweep(WPARAM droppedBlocks, bool hasGap);
+    void ShowNoInput();
+    void ClearViews();
+    void ShowGapCounts();
+    void SwitchDevices();
     void EnableSettings(bool enable);
     void OnCommand(int id);
     void SetWindowText(const char* text);
@@ -178,4 +207,21 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     bool m_spectrumShown = false;
     // The power read-out's text as last set.
     char m_powerText[100] = {};
+
+    QAction* m_soundCardItem;
+    QTimer* m_inputTimer;
+    InputWatch m_inputWatch;
+    // Inside the display cycle: the capture thread holds back, so no block
+    // comes however long it takes (a message box included).
+    bool m_showingBlock = false;
+    // Blocks the scope's phase passed over undrawn since it last drew.
+    WPARAM m_scopeSkippedBlocks = 0;
+    struct GapCounts {
+        std::uint64_t input, output, reopens;
+        bool operator==(const GapCounts&) const = default;
+    };
+    std::optional<GapCounts> m_gapCounts; // as the tooltip shows them
+    // Reopens the streams on the chosen devices, off the user-interface
+    // thread; it touches no widget.
+    std::thread m_deviceSwitch;
 };

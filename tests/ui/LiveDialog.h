@@ -36,10 +36,11 @@ struct LiveDialog : ::testing::Test {
         FreeAudioBuffers();
     }
 
-    // What the capture thread does: the event, then the message.
-    void handOver(WPARAM dropped = 0) {
+    // What the capture thread does: the event, then the message (lParam 1
+    // for a block with a gap).
+    void handOver(WPARAM dropped = 0, LPARAM gap = 0) {
         BlockReadyEvent.SetEvent();
-        dialog->OnWindowMessage(WM_BLOCK_READY, dropped, 0);
+        dialog->OnWindowMessage(WM_BLOCK_READY, dropped, gap);
     }
 
     // The generator's tone as the loop-back brings it (see ToneBlocks).

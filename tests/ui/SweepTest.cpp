@@ -136,6 +136,24 @@ TEST_F(Sweep, ThePointComesAfterFivePassingBlocksAndFailingBlocksDoNotCount) {
     EXPECT_EQ(dialog->Sweep().BlockCount(), 0);
 }
 
+TEST_F(Sweep, ABlockWithAGapDoesNotCountNorDoTheBlocksThatMayStillCarryACutTone) {
+    click(IDC_AFC);
+    settle();
+    for (int i = 0; i < 4; ++i)
+        loopBackBlock();
+    ASSERT_EQ(dialog->Sweep().BlockCount(), 4);
+
+    fillTone(generatorFrequency(), amplitude);
+    handOver(0, 1);
+    for (int i = 1; i < ToneSettling::StaleBlocks; ++i)
+        loopBackBlock();
+    EXPECT_EQ(dialog->Sweep().BlockCount(), 4);
+    EXPECT_TRUE(points.empty());
+
+    loopBackBlock();
+    EXPECT_EQ(points.size(), 1u) << "the count goes on where it stood";
+}
+
 TEST_F(Sweep, TheNoiseBoxComesOnTheEleventhFailingBlockOnlyUntilABlockPasses) {
     click(IDC_AFC);
     for (int i = 0; i < 10; ++i)
