@@ -18,6 +18,18 @@ inline bool soundServerReachable() {
 constexpr const char* NoSoundServer = "no PulseAudio server at $XDG_RUNTIME_DIR/pulse/native; "
                                       "start one with: eval \"$(.ci/pulse-start)\"";
 
+// A PipeWire server whose PulseAudio service is the sound server above, as
+// .ci/pipewire-start runs it.
+inline bool pipeWireServerReachable() {
+    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    return soundServerReachable() &&
+           std::filesystem::is_socket(std::filesystem::path(runtimeDir) / "pipewire-0");
+}
+
+constexpr const char* NoPipeWireServer =
+    "no PipeWire server at $XDG_RUNTIME_DIR/pipewire-0 with its PulseAudio service; "
+    "start one with: eval \"$(.ci/pipewire-start)\"";
+
 // Whatever any process plays reaches every recording from the server, so the
 // cases that use it take turns, across processes (ctest runs them in
 // parallel).
