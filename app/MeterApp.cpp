@@ -1,21 +1,21 @@
 #include "app/MeterApp.h"
 
-#include "app/AudioSession.h"
+#include "audio/AudioSession.h"
 #include "platform/qt/MainWindowPort.h"
 #include "ui/MainDlg.h"
 
 BOOL CMeterApp::InitInstance() {
     // The three-dimensional control look is the toolkit's own here.
-    app::PrepareAudioState();
-    app::RequireAudioDevices();
-    app::StartAudioThreads();
+    audio::PrepareAudioState();
+    audio::RequireAudioDevices();
+    audio::StartAudioThreads();
     // The window port exists before the input opens, so the first hand-off,
     // due about 0.186 s later, is held until the dialog is there to take it.
     m_port = new MainWindowPort;
     m_pMainWnd = m_port;
-    app::OpenAudioDevices();
+    audio::OpenAudioDevices();
     runMainDialog();
-    app::ShutDownAudio();
+    audio::ShutDownAudio();
     return FALSE;
 }
 

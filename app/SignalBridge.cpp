@@ -1,6 +1,6 @@
 #include "app/SignalBridge.h"
 
-#include "app/StopSignals.h"
+#include "cli/StopSignals.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -33,7 +33,7 @@ void RouteTerminationSignals(std::function<void()> endDialog) {
         while (read(signalPipe[0], &byte, 1) == 1)
             endDialog();
     });
-    HandleStopSignals(onSignal);
+    cli::HandleStopSignals(onSignal);
 }
 
 } // namespace app

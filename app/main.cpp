@@ -1,13 +1,13 @@
 // Tembrix: a measuring instrument for a computer's sound card.
-#include "app/CommandLine.h"
-#include "app/DeviceOptions.h"
-#include "app/MeasureApp.h"
 #include "app/MeterApp.h"
 #include "app/SignalBridge.h"
+#include "cli/CommandLine.h"
+#include "cli/DeviceOptions.h"
+#include "cli/MeasureApp.h"
 #include "platform/AudioBackend.h"
 #include "platform/AudioDevices.h"
-#include "platform/VirtualCard.h"
 #include "platform/qt/QtMessageBoxes.h"
+#include "sim/VirtualCard.h"
 #include "ui/MainDlg.h"
 #include "ui/SoundCardSettings.h"
 
@@ -18,13 +18,17 @@
 
 namespace {
 
-void SelectSoundCard(const app::CommandLine& command) {
-    platform::SelectAudioBackend(command.audio);
-    if (command.audio != platform::AudioBackend::Virtual)
+// Hands the device layer the card the command line chose, before any device
+// call.
+void SelectSoundCard(const cli::CommandLine& command) {
+    if (command.audio != platform::AudioBackend::Virtual) {
+        platform::UseSoundCard(platform::SystemSoundCard(), platform::AudioBackend::System);
         return;
-    VirtualCard& card = platform::TheVirtualCard();
+    }
+    VirtualCard& card = sim::TheVirtualCard();
     card.setModel(command.virtualCard);
     card.setClock(command.fast ? VirtualCard::Clock::Fast : VirtualCard::Clock::RealTime);
+    platform::UseSoundCard(card, platform::AudioBackend::Virtual);
 }
 
 bool headless() {
@@ -32,12 +36,12 @@ bool headless() {
     return name == QLatin1String("offscreen") || name == QLatin1String("minimal");
 }
 
-bool systemCard(const app::CommandLine& command) {
+bool systemCard(const cli::CommandLine& command) {
     return command.audio == platform::AudioBackend::System;
 }
 
-int RunWindow(int argc, char** argv, const app::CommandLine& command,
-              const app::ChosenDevices& chosen) {
+int RunWindow(int argc, char** argv, const cli::CommandLine& command,
+              const cli::ChosenDevices& chosen) {
     static CMeterApp theApp;
     QApplication application(argc, argv); // takes Qt's own options out of argv
     // Lets the desktop match the window with its menu entry and icon.
@@ -67,8 +71,8 @@ int RunWindow(int argc, char** argv, const app::CommandLine& command,
 }
 
 // Without QApplication: no display is needed.
-int RunMeasurement(const app::CommandLine& command) {
-    app::CMeasureApp measurement(command);
+int RunMeasurement(const cli::CommandLine& command) {
+    cli::CMeasureApp measurement(command);
     measurement.InitInstance();
     return measurement.ExitStatus();
 }
@@ -76,20 +80,20 @@ int RunMeasurement(const app::CommandLine& command) {
 } // namespace
 
 int main(int argc, char** argv) {
-    app::CommandLine command;
-    if (const int status = app::ParseCommandLine(argc, argv, command); status >= 0)
+    cli::CommandLine command;
+    if (const int status = cli::ParseCommandLine(argc, argv, command); status >= 0)
         return status;
     // Before the first device call, which may load the audio libraries.
     platform::SetVerboseAudioLibraries(command.verbose);
     if (command.listDevices)
-        return app::ListDevices(command);
-    app::ChosenDevices chosen;
+        return cli::ListDevices(command);
+    cli::ChosenDevices chosen;
     if (systemCard(command)) {
-        if (const int status = app::ResolveDevices(command, chosen); status >= 0)
+        if (const int status = cli::ResolveDevices(command, chosen); status >= 0)
             return status;
     }
     SelectSoundCard(command);
-    if (command.subcommand == app::Subcommand::Window)
+    if (command.subcommand == cli::Subcommand::Window)
         return RunWindow(argc, argv, command, chosen);
     if (systemCard(command)) {
         platform::DeviceChoice choice;

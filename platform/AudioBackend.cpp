@@ -1,21 +1,14 @@
 #include "platform/AudioBackend.h"
 
 #include "platform/PortAudioCard.h"
-#include "platform/VirtualCard.h"
 
 #include <atomic>
 
 namespace platform {
 namespace {
 
-std::atomic<AudioBackend> selectedBackend{AudioBackend::System};
-
-// Created on first use and never destroyed: a device may still be closed
-// while the process ends.
-SoundCard& systemCard() {
-    static auto* card = new PortAudioCard;
-    return *card;
-}
+std::atomic<SoundCard*> currentCard{nullptr};
+std::atomic<AudioBackend> currentKind{AudioBackend::System};
 
 } // namespace
 
@@ -31,27 +24,29 @@ bool ParseAudioBackend(std::string_view name, AudioBackend& backend) {
     return false;
 }
 
-void SelectAudioBackend(AudioBackend backend) {
-    selectedBackend = backend;
-}
-
-AudioBackend SelectedAudioBackend() {
-    return selectedBackend;
-}
-
 const char* AudioBackendName(AudioBackend backend) {
     return backend == AudioBackend::Virtual ? "virtual" : "system";
 }
 
-SoundCard& CurrentSoundCard() {
-    if (selectedBackend == AudioBackend::Virtual)
-        return TheVirtualCard();
-    return systemCard();
+void UseSoundCard(SoundCard& card, AudioBackend kind) {
+    currentKind = kind;
+    currentCard = &card;
 }
 
-VirtualCard& TheVirtualCard() {
-    static auto* card = new VirtualCard;
+// Never destroyed: a device may still be closed while the process ends.
+SoundCard& SystemSoundCard() {
+    static auto* card = new PortAudioCard;
     return *card;
+}
+
+SoundCard& CurrentSoundCard() {
+    if (SoundCard* card = currentCard)
+        return *card;
+    return SystemSoundCard();
+}
+
+AudioBackend SelectedAudioBackend() {
+    return currentCard == nullptr ? AudioBackend::System : currentKind.load();
 }
 
 } // namespace platform

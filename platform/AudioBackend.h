@@ -1,30 +1,30 @@
-// Picks the sound card behind the waveform device layer: "system" (the
-// default input and output devices through PortAudio) or "virtual" (the
-// built-in loop-back card). Chosen once at start, before any device call.
+// The sound card behind the waveform device layer: the system card (the
+// default input and output devices through PortAudio) unless start-up hands
+// the layer another one, before any device call.
 #pragma once
 
 #include <string_view>
 
 class SoundCard;
-class VirtualCard;
 
 namespace platform {
 
+// The kinds of card the command line names: "system" or "virtual".
 enum class AudioBackend { System, Virtual };
 
 // Returns false for an unknown name.
 bool ParseAudioBackend(std::string_view name, AudioBackend& backend);
-
-void SelectAudioBackend(AudioBackend backend);
-AudioBackend SelectedAudioBackend();
 // "system" or "virtual", as the option names it.
 const char* AudioBackendName(AudioBackend backend);
 
-// The card behind the device layer (the system card unless another was
-// selected).
-SoundCard& CurrentSoundCard();
+// Puts `card`, of the given kind, behind the device layer. The card must
+// outlive every device opened on it.
+void UseSoundCard(SoundCard& card, AudioBackend kind);
+// The system card through PortAudio, created on first use.
+SoundCard& SystemSoundCard();
 
-// The built-in virtual card, for tests to configure (model, clock, faults).
-VirtualCard& TheVirtualCard();
+// The card behind the device layer, and its kind.
+SoundCard& CurrentSoundCard();
+AudioBackend SelectedAudioBackend();
 
 } // namespace platform

@@ -11,10 +11,10 @@
 #include "measure/ResultCsv.h"
 #include "platform/AudioDevices.h"
 #include "platform/qt/MainWindowPort.h"
-#include "ui/ComparisonTrace.h"
+#include "plot/ComparisonTrace.h"
+#include "plot/PlotGeometry.h"
+#include "plot/Trace.h"
 #include "ui/DialogControls.h"
-#include "ui/PlotGeometry.h"
-#include "ui/Trace.h"
 
 #include <QDialog>
 #include <QIcon>

@@ -4,7 +4,7 @@
 // until someone erases them, so curves can pile up from block to block.
 #pragma once
 
-#include "ui/Surface.h"
+#include "plot/Surface.h"
 
 #include <QImage>
 #include <QWidget>

@@ -2,10 +2,11 @@
 // makes two more cards of the server's null sinks "card_a" and "card_b", each
 // a loop-back of its own, so a tone comes back only when the input and the
 // output name the same card.
-#include "tests/SoundServer.h"
-#include "tests/app/ProcessRun.h"
-#include "tests/app/ScopedEnvironment.h"
-#include "tests/app/ToneLevel.h"
+#include "tests/harness/ProcessRun.h"
+#include "tests/harness/ScopedEnvironment.h"
+#include "tests/harness/SoundServer.h"
+#include "tests/harness/TestPaths.h"
+#include "tests/harness/ToneLevel.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -49,10 +50,8 @@ std::string CommentLine(const std::string& csv, const std::string& key) {
 }
 
 TEST(DeviceChoiceTest, TheToneComesBackOnlyWhenInputAndOutputNameTheSameCard) {
-    if (!soundServerReachable())
-        GTEST_SKIP() << NoSoundServer;
-    if (!serverHasTestSinks())
-        GTEST_SKIP() << NoTestSinks;
+    REQUIRE_SOUND_SERVER(soundServerReachable(), NoSoundServer);
+    REQUIRE_SOUND_SERVER(serverHasTestSinks(), NoTestSinks);
     SoundServerTurn turn;
     TestCards cards;
     const ProcessEnd list = RunTembrix({"--list-devices"}, 60s);
@@ -93,10 +92,8 @@ class DeviceRefusalTest : public testing::TestWithParam<Refusal> {};
 // Refused with the list, before anything is opened: nothing plays, so a
 // refusal needs no turn at the server.
 TEST_P(DeviceRefusalTest, IsRefusedWithStatus2AndTheList) {
-    if (!soundServerReachable())
-        GTEST_SKIP() << NoSoundServer;
-    if (!serverHasTestSinks())
-        GTEST_SKIP() << NoTestSinks;
+    REQUIRE_SOUND_SERVER(soundServerReachable(), NoSoundServer);
+    REQUIRE_SOUND_SERVER(serverHasTestSinks(), NoTestSinks);
     TestCards cards;
     const ProcessEnd end = RunTembrix(GetParam().args, 60s);
     EXPECT_FALSE(end.killedAfterLimit);

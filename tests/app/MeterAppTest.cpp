@@ -1,13 +1,13 @@
 // The whole program on the virtual sound card: start-up, the block hand-off
 // to the window, the tone, and every way the process ends.
-#include "tests/app/AppRunner.h"
+#include "tests/harness/AppRunner.h"
 
 #include "audio/Audio.h"
 #include "platform/AudioBackend.h"
 #include "platform/GlobalMemory.h"
 #include "platform/Thread.h"
-#include "platform/VirtualCard.h"
 #include "platform/WaveDevice.h"
+#include "sim/VirtualCard.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -41,7 +41,7 @@ std::ostream& operator<<(std::ostream& out, const FailurePath& path) {
 }
 
 void failOn(WaveOperation operation, int nthCall) {
-    platform::TheVirtualCard().failOperation(operation, nthCall, MMSYSERR_NOMEM);
+    sim::TheVirtualCard().failOperation(operation, nthCall, MMSYSERR_NOMEM);
 }
 
 const char* const NoMemory = "There is not enough memory for the sound device";
@@ -73,11 +73,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(FailurePath{"AllocationOfSampleBlock", [] { platform::FailGlobalAlloc(8); }, 1,
                                 "Orvex error: Нет памяти для буфера 7", ""},
                     FailurePath{"NoDevicesAtAll",
-                                [] { platform::TheVirtualCard().setDeviceCounts(0, 0); }, 1,
+                                [] { sim::TheVirtualCard().setDeviceCounts(0, 0); }, 1,
                                 "Orvex error: Нет устройств для вывода звука\n",
                                 "tembrix: waveOutGetNumDevs found no output device\n"},
                     FailurePath{"NoInputDevice",
-                                [] { platform::TheVirtualCard().setDeviceCounts(1, 0); }, 1,
+                                [] { sim::TheVirtualCard().setDeviceCounts(1, 0); }, 1,
                                 "Orvex error: Нет устройств для ввода звука",
                                 "tembrix: waveInGetNumDevs found no input device\n"},
                     FailurePath{"CaptureThreadDoesNotStart", [] { platform::FailThreadStart(2); },
@@ -132,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST_F(MeterAppTest, UnknownErrorCodeIsShownAsUnknownError) {
-    platform::TheVirtualCard().failOperation(WaveOperation::OutOpen, 1, 4711);
+    sim::TheVirtualCard().failOperation(WaveOperation::OutOpen, 1, 4711);
     EXPECT_EXIT(RunProgram(1), testing::ExitedWithCode(1),
                 HasSubstr("Multimedia out error: Unknown Error\n"));
 }
@@ -166,7 +166,7 @@ TEST_F(MeterAppTest, DialogEndShutsDownInOrderAndReleasesEverything) {
 TEST_F(MeterAppTest, ShutdownStopsTheThreadsBeforeItResetsAndClosesTheDevices) {
     std::vector<WaveOperation> shutdownCalls;
     bool stoppedBeforeFirstCall = false;
-    platform::TheVirtualCard().watchOperations([&](WaveOperation operation) {
+    sim::TheVirtualCard().watchOperations([&](WaveOperation operation) {
         const bool shutdownCall =
             operation == WaveOperation::OutReset || operation == WaveOperation::OutClose ||
             operation == WaveOperation::InReset || operation == WaveOperation::InClose;
@@ -177,7 +177,7 @@ TEST_F(MeterAppTest, ShutdownStopsTheThreadsBeforeItResetsAndClosesTheDevices) {
         shutdownCalls.push_back(operation);
     });
     RunProgram(3);
-    platform::TheVirtualCard().watchOperations(nullptr);
+    sim::TheVirtualCard().watchOperations(nullptr);
     EXPECT_TRUE(stoppedBeforeFirstCall);
     // Output first, then input; a pair is repeated when a buffer was queued
     // again just before the thread saw the stop.
@@ -193,7 +193,7 @@ TEST_F(MeterAppTest, ShutdownStopsTheThreadsBeforeItResetsAndClosesTheDevices) {
 
 TEST_F(MeterAppTest, ShutdownDoesNotHangWhenACloseFails) {
     const auto started = std::chrono::steady_clock::now();
-    platform::TheVirtualCard().failClose(WaveDirection::Input);
+    sim::TheVirtualCard().failClose(WaveDirection::Input);
     EXPECT_EXIT(RunProgram(3), testing::ExitedWithCode(1),
                 testing::AllOf(HasSubstr("Multimedia in error: The sound device failed"),
                                HasSubstr("tembrix: waveInClose failed: The sound device failed")));
@@ -201,7 +201,7 @@ TEST_F(MeterAppTest, ShutdownDoesNotHangWhenACloseFails) {
 }
 
 TEST_F(MeterAppTest, ShutdownEndsPromptlyWhenTheOutputCloseFails) {
-    platform::TheVirtualCard().failClose(WaveDirection::Output);
+    sim::TheVirtualCard().failClose(WaveDirection::Output);
     EXPECT_EXIT(RunProgram(3), testing::ExitedWithCode(1),
                 testing::AllOf(HasSubstr("Multimedia out error: The sound device failed"),
                                HasSubstr("tembrix: waveOutClose failed: The sound device failed")));

@@ -1,9 +1,9 @@
 // The system card's loop-back through PipeWire's PulseAudio service, as
 // .ci/pipewire-start runs it: a mono stream must come back at the level it was
 // played, whatever the server does with channels and rates.
-#include "tests/SoundServer.h"
-#include "tests/app/ProcessRun.h"
-#include "tests/app/ToneLevel.h"
+#include "tests/harness/ProcessRun.h"
+#include "tests/harness/SoundServer.h"
+#include "tests/harness/ToneLevel.h"
 
 #include "measure/ResultCsv.h"
 
@@ -25,8 +25,7 @@ std::string DbText(double value) {
 }
 
 TEST(PipeWireLoopBackTest, TheToneComesBackAtItsLevelAndUnclipped) {
-    if (!pipeWireServerReachable())
-        GTEST_SKIP() << NoPipeWireServer;
+    REQUIRE_SOUND_SERVER(pipeWireServerReachable(), NoPipeWireServer);
     SoundServerTurn turn;
     struct Level {
         const char* option;
@@ -52,8 +51,7 @@ TEST(PipeWireLoopBackTest, TheToneComesBackAtItsLevelAndUnclipped) {
 // resampled on the way round. (A graph held at 48 kHz resamples each stream
 // twice: -0.04 dB at 16.2 kHz, -1.6 dB at 17.4 kHz, -14 dB at 18.8 kHz.)
 TEST(PipeWireLoopBackTest, AFullSweepIsFlatBelow18kHz) {
-    if (!pipeWireServerReachable())
-        GTEST_SKIP() << NoPipeWireServer;
+    REQUIRE_SOUND_SERVER(pipeWireServerReachable(), NoPipeWireServer);
     SoundServerTurn turn;
     ScratchDirectory directory;
     const auto csv = directory / "response.csv";

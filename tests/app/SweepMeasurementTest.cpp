@@ -1,8 +1,8 @@
 // The sweep's measurement against the truth: the whole program on the virtual
 // card, whose simulated device states its own frequency response.
-#include "tests/app/SweepRun.h"
+#include "tests/harness/SweepRun.h"
 
-#include "app/MeasureApp.h"
+#include "cli/MeasureApp.h"
 #include "measure/ResultCsv.h"
 #include "res/Resource.h"
 #include "ui/MainDlg.h"
@@ -101,8 +101,8 @@ TEST(SweepMeasurement, AnInputOverflowMidSweepNeverBecomesAPointAndIsCounted) {
     UseVirtualCard(wire, VirtualCard::Clock::Fast);
     const std::filesystem::path csv =
         std::filesystem::temp_directory_path() / ("tembrix-gap-" + std::to_string(getpid()));
-    app::CommandLine command;
-    command.subcommand = app::Subcommand::Sweep;
+    cli::CommandLine command;
+    command.subcommand = cli::Subcommand::Sweep;
     command.audio = platform::AudioBackend::Virtual;
     command.fast = true;
     command.level = 1; // -20 dB
@@ -112,12 +112,12 @@ TEST(SweepMeasurement, AnInputOverflowMidSweepNeverBecomesAPointAndIsCounted) {
     std::atomic<bool> sweeping{true};
     std::thread overflow([&] {
         constexpr std::uint64_t QuarterOfTheSweep = 300 * 8192;
-        while (sweeping && platform::TheVirtualCard().framesElapsed() < QuarterOfTheSweep)
+        while (sweeping && sim::TheVirtualCard().framesElapsed() < QuarterOfTheSweep)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        platform::TheVirtualCard().injectInputOverflow();
+        sim::TheVirtualCard().injectInputOverflow();
     });
     testing::internal::CaptureStderr();
-    app::CMeasureApp measurement(command);
+    cli::CMeasureApp measurement(command);
     measurement.InitInstance();
     const std::string err = testing::internal::GetCapturedStderr();
     sweeping = false;

@@ -4,7 +4,7 @@
 //   sweep_screenshot FILE.png
 // The whole program runs on the virtual card with its fast clock, on the
 // offscreen platform unless another is set.
-#include "tests/app/SweepRun.h"
+#include "tests/harness/SweepRun.h"
 #include "ui/MainDlg.h"
 
 #include "ui/PlotView.h"

@@ -3,10 +3,10 @@
 // back.
 #include "platform/AudioBackend.h"
 #include "platform/AudioDevices.h"
-#include "tests/SoundServer.h"
-#include "tests/app/AppRunner.h"
-#include "tests/app/ScopedEnvironment.h"
-#include "tests/app/SweepRun.h"
+#include "tests/harness/AppRunner.h"
+#include "tests/harness/ScopedEnvironment.h"
+#include "tests/harness/SoundServer.h"
+#include "tests/harness/TestPaths.h"
 #include "ui/MainDlg.h"
 
 #include <QApplication>
@@ -24,10 +24,9 @@
 namespace {
 
 TEST(SystemAudioTest, WindowGetsTheToneAtFullScaleFromTheRealLoopBack) {
-    if (!soundServerReachable())
-        GTEST_SKIP() << NoSoundServer;
+    REQUIRE_SOUND_SERVER(soundServerReachable(), NoSoundServer);
     SoundServerTurn turn;
-    platform::SelectAudioBackend(platform::AudioBackend::System);
+    platform::UseSoundCard(platform::SystemSoundCard(), platform::AudioBackend::System);
     const RunResult run = RunProgram(16);
     ASSERT_EQ(run.blocks.size(), 16u);
     EXPECT_TRUE(run.boxes.empty());
@@ -42,35 +41,14 @@ TEST(SystemAudioTest, WindowGetsTheToneAtFullScaleFromTheRealLoopBack) {
     EXPECT_NEAR(9 / seconds, 44100.0 / 8192, 0.5) << "blocks a second";
 }
 
-// About 1100 blocks of 0.186 s: 3.4 minutes.
-TEST(SystemAudioTest, ARealTimeSweepThroughTheLoopBackIsFlat) {
-    if (!soundServerReachable())
-        GTEST_SKIP() << NoSoundServer;
-    SoundServerTurn turn;
-    platform::SelectAudioBackend(platform::AudioBackend::System);
-    const SweepRun sweep = RunSweep(1500);
-    EXPECT_TRUE(sweep.ended);
-    EXPECT_TRUE(sweep.run.boxes.empty());
-    EXPECT_GE(sweep.seconds, 92.9);
-    ASSERT_EQ(sweep.points.size(), 99u);
-    double largest = 0;
-    for (const SweepMeasurement& point : sweep.points) {
-        EXPECT_NEAR(point.levelDb, Minus20dBToneDb(), 0.05) << "at " << point.f << " Hz";
-        largest = std::max(largest, std::fabs(point.levelDb - Minus20dBToneDb()));
-    }
-    RecordProperty("largest_error_db", std::to_string(largest));
-    RecordProperty("seconds", std::to_string(sweep.seconds));
-}
-
 // The test cards of tests/alsa/asoundrc (ALSA reads it from
 // $XDG_CONFIG_HOME, where the remembered choice goes too), each a loop-back
 // of a null sink of its own. Moving only the output leaves the default input
 // silent; moving the input after it brings the tone back.
 TEST(SystemAudioTest, TheSoundCardItemMovesTheStreamsWhileTheWindowRuns) {
-    if (!soundServerReachable())
-        GTEST_SKIP() << NoSoundServer;
-    if (std::system("pactl list short sinks 2>/dev/null | grep -q card_a") != 0)
-        GTEST_SKIP() << "no null sink card_a on the sound server (.ci/pulse-start loads it)";
+    REQUIRE_SOUND_SERVER(soundServerReachable(), NoSoundServer);
+    REQUIRE_SOUND_SERVER(std::system("pactl list short sinks 2>/dev/null | grep -q card_a") == 0,
+                         "no null sink card_a on the sound server (.ci/pulse-start loads it)");
     SoundServerTurn turn;
     char folder[] = "/tmp/tembrix-switch-XXXXXX";
     ASSERT_NE(::mkdtemp(folder), nullptr);
@@ -78,7 +56,7 @@ TEST(SystemAudioTest, TheSoundCardItemMovesTheStreamsWhileTheWindowRuns) {
     std::filesystem::create_directories(config / "alsa");
     std::filesystem::copy_file(TEMBRIX_TEST_ALSA_CONFIG, config / "alsa/asoundrc");
     ScopedEnvironment environment("XDG_CONFIG_HOME", config.string());
-    platform::SelectAudioBackend(platform::AudioBackend::System);
+    platform::UseSoundCard(platform::SystemSoundCard(), platform::AudioBackend::System);
     platform::ChooseSystemDevices({});
 
     const std::string cardA = "tembrix_card_a (ALSA)";

@@ -5,7 +5,7 @@
 // with a few seconds of streaming through the system card when a sound
 // server is there.
 #include "platform/AudioCallback.h"
-#include "tests/SoundServer.h"
+#include "tests/harness/SoundServer.h"
 #include "tests/platform/WaveAudioHarness.h"
 
 #include <dlfcn.h>
@@ -97,10 +97,9 @@ TEST(AudioCallbackCounts, SeeWhatHappensUnderTheMark) {
 class SystemCardTest : public StreamingTest {};
 
 TEST_F(SystemCardTest, StreamsWithoutAllocatingOrLockingInItsCallbacks) {
-    if (!soundServerReachable())
-        GTEST_SKIP() << NoSoundServer;
+    REQUIRE_SOUND_SERVER(soundServerReachable(), NoSoundServer);
     const SoundServerTurn turn;
-    platform::SelectAudioBackend(platform::AudioBackend::System);
+    platform::UseSoundCard(platform::SystemSoundCard(), platform::AudioBackend::System);
     startStreaming();
     const auto heard = waitForRecordings(0, 32); // 32 buffers of 4096 frames: 3 s
     EXPECT_GE(recordings(heard), 32u);

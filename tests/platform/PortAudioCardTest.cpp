@@ -6,7 +6,8 @@
 #include "platform/AudioDevices.h"
 #include "platform/Thread.h"
 #include "platform/WaveAudio.h"
-#include "tests/SoundServer.h"
+#include "tests/harness/SoundServer.h"
+#include "tests/harness/TestPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -178,8 +179,7 @@ class ToneLoopback final : public StreamClient {
 class SystemSoundCard : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!soundServerReachable())
-            GTEST_SKIP() << NoSoundServer;
+        REQUIRE_SOUND_SERVER(soundServerReachable(), NoSoundServer);
         turn.emplace();
     }
 
@@ -338,8 +338,8 @@ double secondsTaken(const std::function<void()>& work) {
 class PrivateServerCard : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!server("start"))
-            GTEST_SKIP() << "no PulseAudio server could be started with .ci/pulse-start";
+        REQUIRE_SOUND_SERVER(server("start"),
+                             "no PulseAudio server could be started with .ci/pulse-start");
         ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
     }
     void TearDown() override { server("stop"); }
@@ -609,7 +609,7 @@ void resetAndClose(Handle device, MMRESULT (*reset)(Handle), MMRESULT (*close)(H
 TEST_F(SystemSoundCard, throughTheWaveformDevicesAToneComesBackUnchangedAndWithoutGaps) {
     static LoopbackSession loopback;
     session = &loopback;
-    platform::SelectAudioBackend(platform::AudioBackend::System);
+    platform::UseSoundCard(platform::SystemSoundCard(), platform::AudioBackend::System);
     ASSERT_GT(waveOutGetNumDevs(), 0u);
     ASSERT_GT(waveInGetNumDevs(), 0u);
 

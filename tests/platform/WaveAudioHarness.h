@@ -6,8 +6,8 @@
 
 #include "platform/AudioBackend.h"
 #include "platform/Thread.h"
-#include "platform/VirtualCard.h"
 #include "platform/WaveAudio.h"
+#include "sim/VirtualCard.h"
 
 #include <gtest/gtest.h>
 
@@ -167,7 +167,7 @@ class WaveAudioTest : public ::testing::Test {
   protected:
     void SetUp() override {
         activeLog = &log;
-        platform::SelectAudioBackend(platform::AudioBackend::Virtual);
+        platform::UseSoundCard(sim::TheVirtualCard(), platform::AudioBackend::Virtual);
         card.reset();
         card.setClock(VirtualCard::Clock::Fast);
         ASSERT_TRUE(card.setModel(DeviceModel::IdealWire()));
@@ -231,7 +231,7 @@ class WaveAudioTest : public ::testing::Test {
         return messages(of(device, heard));
     }
 
-    VirtualCard& card = platform::TheVirtualCard();
+    VirtualCard& card = sim::TheVirtualCard();
     std::deque<Buffer> buffers;
     NotificationLog log;
     DWORD owner = 0;

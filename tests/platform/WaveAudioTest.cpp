@@ -376,8 +376,8 @@ TEST(AudioBackend, NamesTheTwoBackends) {
     EXPECT_FALSE(platform::ParseAudioBackend("Virtual", backend));
     EXPECT_FALSE(platform::ParseAudioBackend("", backend));
     EXPECT_EQ(backend, platform::AudioBackend::Virtual);
-    platform::SelectAudioBackend(platform::AudioBackend::Virtual);
-    EXPECT_EQ(&platform::CurrentSoundCard(), &platform::TheVirtualCard());
+    platform::UseSoundCard(sim::TheVirtualCard(), platform::AudioBackend::Virtual);
+    EXPECT_EQ(&platform::CurrentSoundCard(), &sim::TheVirtualCard());
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 // again, and the gap counts on the power reading.
 #include "audio/InputWatch.h"
 #include "platform/AudioBackend.h"
-#include "platform/VirtualCard.h"
+#include "sim/VirtualCard.h"
 #include "tests/ui/LevelRecorder.h"
 #include "tests/ui/LiveDialog.h"
 
@@ -32,8 +32,8 @@ struct InputStall : LiveDialog {
 
     void SetUp() override {
         LiveDialog::SetUp();
-        platform::SelectAudioBackend(platform::AudioBackend::Virtual);
-        platform::TheVirtualCard().reset();
+        platform::UseSoundCard(sim::TheVirtualCard(), platform::AudioBackend::Virtual);
+        sim::TheVirtualCard().reset();
         owner = AfxBeginThread(&LevelRecorder::runtimeClass);
         ASSERT_NE(owner, nullptr);
         const WAVEFORMATEX mono{WAVE_FORMAT_PCM, 1, 44100, 88200, 2, 16, 0};
@@ -47,8 +47,8 @@ struct InputStall : LiveDialog {
         waveInReset(*InDevice());
         waveInClose(*InDevice());
         owner->PostThreadMessage(LevelRecorder::WM_QUIT_RECORDER, 0, 0);
-        platform::TheVirtualCard().reset();
-        platform::SelectAudioBackend(platform::AudioBackend::System);
+        sim::TheVirtualCard().reset();
+        platform::UseSoundCard(platform::SystemSoundCard(), platform::AudioBackend::System);
         LiveDialog::TearDown();
     }
 

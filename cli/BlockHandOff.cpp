@@ -1,0 +1,71 @@
+#include "cli/BlockHandOff.h"
+
+#include "audio/Audio.h"
+#include "cli/StopSignals.h"
+#include "platform/QueueWindow.h"
+
+#include <cstdio>
+
+namespace cli {
+namespace {
+// How often a wait looks for a stop signal and a stalled input.
+constexpr std::chrono::milliseconds SignalCheck{100};
+
+void sayOnStandardError(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+} // namespace
+
+BlockHandOff::BlockHandOff(QueueWindow& window)
+    : m_window(window), m_say(sayOnStandardError), m_lastBlock(std::chrono::steady_clock::now()) {}
+
+BlockHandOff::Wait BlockHandOff::Next(Block& block) {
+    for (;;) {
+        if (CaughtStopSignal() != 0)
+            return Wait::Stopped;
+        const auto message = m_window.take(SignalCheck);
+        const auto now = std::chrono::steady_clock::now();
+        if (message && message->message == WM_BLOCK_READY &&
+            WaitForSingleObject(BlockReadyEvent, 0) == WAIT_OBJECT_0) {
+            m_lastBlock = now;
+            if (const auto gone = m_watch.BlockArrived(now))
+                m_say(InputWatch::ResumedLine(*gone));
+            block = {message->wParam, message->lParam != 0};
+            const std::uint64_t gaps = platform::InputGaps(*InDevice());
+            // A reopened input counts afresh.
+            m_gapsBefore = gaps >= m_gaps ? gaps - m_gaps : gaps;
+            m_gaps = gaps;
+            return Wait::Block;
+        }
+        if (m_watch.CheckStalled(now))
+            m_say(InputWatch::StoppedLine());
+        if (now - m_lastBlock > NoAudioLimit)
+            return Wait::NoAudio;
+    }
+}
+
+void BlockHandOff::Done() {
+    DisplayReadyEvent.SetEvent();
+}
+
+BlockHandOff::Wait BlockHandOff::ChangeAtNextBlock(const std::function<void()>& change) {
+    Block block;
+    const Wait wait = Next(block);
+    if (wait != Wait::Block)
+        return wait;
+    change();
+    Done();
+    return wait;
+}
+
+void BlockHandOff::SayThrough(Say say) {
+    m_say = say ? std::move(say) : Say(sayOnStandardError);
+}
+
+std::string GapCountsLine() {
+    return "Gaps: " + std::to_string(platform::InputGaps(*InDevice())) + " in the input, " +
+           std::to_string(platform::OutputGaps(*OutDevice())) +
+           " in the output; streams reopened: " + std::to_string(platform::StreamReopens());
+}
+
+} // namespace cli

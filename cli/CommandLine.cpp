@@ -1,0 +1,437 @@
+#include "cli/CommandLine.h"
+
+#include "cli/ExitStatus.h"
+#include "dsp/FFT.h"
+#include "dsp/SignalFormat.h"
+#include "measure/NumberFormat.h"
+#include "measure/SweepPlan.h"
+#include "res/Version.h"
+#include "sim/VirtualCardSettings.h"
+
+#include <charconv>
+#include <cstdio>
+#include <string_view>
+
+namespace cli {
+namespace {
+
+// As the window numbers its level buttons.
+constexpr int Level0dB = 0;
+constexpr int LevelMinus20dB = 1;
+constexpr int LevelOff = 2;
+
+// The window's frequency range.
+constexpr double LowestTone = 2 * SampleRate / BlockSize;
+constexpr double HighestTone = SweepEndFrequency;
+constexpr int MostBlocks = 100000;
+// A point takes eleven blocks (2 s) of audio at the least.
+constexpr double ShortestPointTimeout = 3;
+constexpr double LongestPointTimeout = 24 * 3600;
+// Far above any device's channel count; keeps the number sane.
+constexpr int HighestInputChannel = 1024;
+
+constexpr const char* ExitStatusTable = R"(Exit status (every subcommand):
+  0    done
+  1    a device, memory or file failure (with its message)
+  2    bad usage (refused before any device is opened)
+  3    a sweep point (or a report's figure) could not be measured in time
+  4    no audio from the input for 10 s
+  5    the loop-back check before a report failed
+  130  interrupted by SIGINT, after writing what was measured
+  143  ended by SIGTERM, after writing what was measured
+)";
+
+constexpr const char* CardOptions =
+    R"(  --audio=system|virtual   the default input and output devices through
+                           PortAudio (default), or the built-in virtual
+                           loop-back card with a simulated device under test
+  --virtual-card=SETTINGS  with --audio=virtual: the device under test, as
+                           comma-separated key=value pairs, each optional
+                           (the rest as the default card):
+                             gain=DB            gain
+                             highpass=HZ/ORDER  Butterworth high-pass, or off
+                             lowpass=HZ/ORDER   Butterworth low-pass, or off
+                             noise=DBFS         white noise RMS re a full-scale
+                                                sine's RMS, or off
+                             hum=HZ/DBFS        hum line (as a sine's level), or off
+                             h2=DB, h3=DB       2nd and 3rd harmonic re the
+                                                fundamental of a full-scale sine,
+                                                or off
+                             latency=FRAMES     0 to 8192
+                           e.g. gain=-6,highpass=100/2,lowpass=off,noise=-90
+  --input=DEV, --output=DEV
+                           with --audio=system: the input or the output
+                           device, as its index in --list-devices or a part of
+                           its name (any case) that matches one device only;
+                           default: the system's default device
+  --input-channel=N        with --audio=system: the input channel the signal
+                           is taken from, 1 (the left, default) or more
+  --verbose                the audio libraries' own diagnostics (ALSA, JACK)
+                           on standard error; silenced otherwise
+)";
+
+constexpr const char* FastOption =
+    R"(  --fast                   with --audio=virtual: the card's fast clock, so a
+                           run takes seconds instead of real time
+)";
+
+constexpr const char* MeasurementOptions = R"(  --window=quasi-chebyshev|rectangle
+                           the analysis window (default quasi-chebyshev)
+  --csv=FILE               write the result to FILE (default: standard output)
+)";
+
+constexpr const char* CsvRules =
+    R"(The CSV starts with '#' comment lines (version, date, audio backend and
+devices, level, window, sample rate, block size), then a header line, then
+one row per point; numbers round-trip exactly and use '.' whatever the locale.
+)";
+
+void PrintWindowHelp() {
+    std::printf(R"(Usage: tembrix [OPTIONS]             the instrument's window
+       tembrix sweep [OPTIONS]       a frequency-response sweep, as CSV
+       tembrix spectrum [OPTIONS]    the spectrum of a tone, as CSV
+       tembrix report [OPTIONS]      a loop-back quality report
+       tembrix SUBCOMMAND --help     a subcommand's options
+
+Options:
+%s  --list-devices           list the system's audio devices (index, name,
+                           host API, input and output channels, defaults)
+  --version                the version
+  --help                   this text
+
+The subcommands run without a window or a display.
+
+%s)",
+                CardOptions, ExitStatusTable);
+}
+
+void PrintSweepHelp() {
+    std::printf(R"(Usage: tembrix sweep [OPTIONS]
+
+Measures a frequency response as the window's AFC button does: the tone steps
+from 10.77 Hz upward by a factor of 2205^0.01 (1.08) and at each of 99
+frequencies the largest level of the tone's FFT bin over five blocks is kept.
+Blocks that may still carry the previous tone, and blocks with other lines
+within 16 dB of the tone, do not count ("There are noise lines." is printed
+once per run of eleven failing blocks, and the sweep keeps trying).
+
+Options:
+%s%s%s  --level=0|-20            the tone's level in dB (default -20)
+  --quiet                  no progress and no summary on standard error
+  --point-timeout=SECONDS  give up when a frequency yields no point within
+                           that much audio, 3 to 86400 (default 30; a point
+                           takes at least eleven blocks, 2 s)
+  --help                   this text
+
+%sColumns: frequency_hz,level_db,peak_db,window_gain_db,blocks
+  level_db        the level at the frequency: peak_db - window_gain_db
+  peak_db         the tone's bin, largest over the counted blocks (dB re a
+                  full-scale sine)
+  window_gain_db  the window's own gain at the tone's offset from its bin
+  blocks          blocks recorded at the frequency, stale and noisy included
+The rows are written as they are measured. Progress and a summary (the level
+at 1010.86 Hz, the largest deviation from it between 20 Hz and 20 kHz, the
+-3 dB frequencies, the gaps in the input and the output and the streams
+reopened) go to standard error. A block with a gap is not measured, nor are
+the blocks that may still carry the tone cut short by it. When no block comes
+for 1 s a line says so, and another when blocks come again.
+
+%s)",
+                CardOptions, FastOption, MeasurementOptions, CsvRules, ExitStatusTable);
+}
+
+void PrintSpectrumHelp() {
+    std::printf(R"(Usage: tembrix spectrum [OPTIONS]
+
+Plays the tone, skips the blocks that may still carry what played before,
+then captures blocks, removes their DC offset (the mean, as the window's
+"-||-" button does) and writes the power of every FFT bin, averaged over the
+blocks (the mean of the linear powers, in dB re a full-scale sine); blocks
+with a gap are skipped as the sweep skips them. The power reading of the last
+block, as the window shows it, and the gaps counted go to standard error.
+
+Options:
+%s%s%s  --tone=HZ                the tone, 10.7666015625 to 22045 Hz
+                           (default 1356.92307692308, as the window starts)
+  --level=0|-20|off        the tone's level in dB (default 0)
+  --blocks=N               blocks to average (default 1)
+  --help                   this text
+
+%sColumns: frequency_hz,level_db (one row per bin, bin k at k * 44100 / 8192 Hz)
+
+%s)",
+                CardOptions, FastOption, MeasurementOptions, CsvRules, ExitStatusTable);
+}
+
+void PrintReportHelp() {
+    std::printf(R"(Usage: tembrix report [OPTIONS]
+
+Measures a sound card, cable or amplifier through a loop-back cable and prints
+the figures, one a line. In this order:
+
+Loop check: a 997 Hz tone at -20 dBFS must come back as the strongest line
+  within one bin of 997 Hz, with no sample at full scale, within 20 dB of its
+  level; otherwise the report stops with the reason (status 5).
+Frequency response: the window's stepped sweep (99 points, --level), with
+  the level at 1010.86 Hz as reference, the deviation range (lowest, highest
+  re the reference) over 40 Hz - 15 kHz and over 20 Hz - 20 kHz, and the
+  frequencies where the response falls 3 dB below the reference (interpolated
+  between points over log frequency, or "not reached").
+THD: 997 Hz at -1 dBFS; the power sum of harmonics 2 to 10 that lie below
+  20 kHz re the fundamental, in dB and %%, and each harmonic's level. Levels
+  are read from the quasi-Chebyshev spectrum (powers averaged over 8 blocks),
+  each with the window's gain at the line's offset from its bin removed.
+THD+N: 997 Hz at -1 dBFS; what remains of each block when a least-squares
+  sine at 997 Hz and an offset are taken away, its power summed over
+  20 Hz - 20 kHz from a rectangle-window transform, re the fitted sine's
+  power, in dB and %%. The rectangle's equivalent noise bandwidth is one bin,
+  so its bins are summed as they are; a windowed spectrum's bins would have to
+  be divided by its bandwidth (1.941 bins for the quasi-Chebyshev window).
+Dynamic range: the same residual with the tone at -60 dBFS, A-weighted
+  (IEC 61672), re a full-scale sine, sign flipped: higher is better, dB(A).
+Noise: tone off; the RMS over 20 Hz - 20 kHz re a full-scale sine's RMS
+  (dBFS), unweighted and A-weighted; "digital silence" when every sample is 0.
+Integrity: blocks dropped, gaps in the input, sweep points that met noise
+  lines. Before each measurement the blocks that may still carry the previous
+  tone are skipped; blocks with dropped blocks or gaps before them are not
+  used. A figure within 3 dB of what 16-bit audio itself allows is marked: it
+  measures the format, not the card.
+
+The report's tones are rounded to the nearest 16-bit value (the window
+truncates toward zero, which alone would limit THD+N to about -95 dB).
+
+Options:
+%s%s  --level=0|-20            the sweep's level in dB (default -20)
+  --window=quasi-chebyshev|rectangle
+                           the sweep's analysis window (default quasi-chebyshev)
+  --json=FILE              the figures with stable keys, as JSON
+  --html=FILE              a one-page report with the figures and three plots
+  --quiet                  no progress on standard error
+  --point-timeout=SECONDS  give up when a frequency or figure gets no
+                           usable blocks within that much audio, 3 to 86400
+                           (default 30)
+  --help                   this text
+
+%s)",
+                CardOptions, FastOption, ExitStatusTable);
+}
+
+int Refuse(const std::string& reason) {
+    std::fprintf(stderr, "tembrix: %s\n", reason.c_str());
+    return ExitUsage;
+}
+
+int PrintHelp(Subcommand subcommand) {
+    switch (subcommand) {
+    case Subcommand::Window:
+        PrintWindowHelp();
+        break;
+    case Subcommand::Sweep:
+        PrintSweepHelp();
+        break;
+    case Subcommand::Spectrum:
+        PrintSpectrumHelp();
+        break;
+    case Subcommand::Report:
+        PrintReportHelp();
+        break;
+    }
+    return ExitDone;
+}
+
+bool ReadWhole(std::string_view text, int& value) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc{} && end == text.data() + text.size();
+}
+
+bool ReadLevel(std::string_view text, bool offAllowed, int& level) {
+    if (text == "0")
+        level = Level0dB;
+    else if (text == "-20")
+        level = LevelMinus20dB;
+    else if (text == "off" && offAllowed)
+        level = LevelOff;
+    else
+        return false;
+    return true;
+}
+
+bool ReadWindow(std::string_view text, int& windowType) {
+    if (text == "quasi-chebyshev")
+        windowType = CFFT::QuasiChebyshev;
+    else if (text == "rectangle")
+        windowType = CFFT::Rectangle;
+    else
+        return false;
+    return true;
+}
+
+class Parser {
+  public:
+    explicit Parser(CommandLine& command) : m_command(command) {}
+
+    // -1 when `option` was taken, else the status to end with.
+    int Take(std::string_view option) {
+        const std::size_t equals = option.find('=');
+        const std::string_view name = option.substr(0, equals);
+        const std::string_view value =
+            equals == std::string_view::npos ? std::string_view() : option.substr(equals + 1);
+        const bool hasValue = equals != std::string_view::npos;
+        const bool measuring = m_command.subcommand != Subcommand::Window;
+        const bool report = m_command.subcommand == Subcommand::Report;
+        const bool sweep = m_command.subcommand == Subcommand::Sweep || report;
+        const bool spectrum = m_command.subcommand == Subcommand::Spectrum;
+
+        if (name == "--help" && !hasValue)
+            return PrintHelp(m_command.subcommand);
+        if (name == "--version" && !hasValue) {
+            std::printf("tembrix %s\n", TembrixVersion);
+            return ExitDone;
+        }
+        if (name == "--audio" && hasValue)
+            return Check(platform::ParseAudioBackend(value, m_command.audio), option,
+                         "system or virtual");
+        if (!measuring && name == "--list-devices" && !hasValue) {
+            m_command.listDevices = true;
+            return -1;
+        }
+        if ((name == "--input" || name == "--output") && hasValue) {
+            (name == "--input" ? m_command.inputDevice : m_command.outputDevice) = value;
+            return Check(!value.empty(), option, "a device: an index or a part of a name");
+        }
+        if (name == "--input-channel" && hasValue) {
+            int channel = 0;
+            const bool valid =
+                ReadWhole(value, channel) && channel >= 1 && channel <= HighestInputChannel;
+            m_command.inputChannel = channel;
+            return Check(valid, option, "a channel number from 1 to 1024");
+        }
+        if (name == "--verbose" && !hasValue) {
+            m_command.verbose = true;
+            return -1;
+        }
+        if (name == "--virtual-card" && hasValue) {
+            m_virtualCardGiven = true;
+            std::string error;
+            if (!ApplyVirtualCardSettings(value, m_command.virtualCard, error))
+                return Refuse(error);
+            return -1;
+        }
+        if (measuring && name == "--fast" && !hasValue) {
+            m_command.fast = true;
+            return -1;
+        }
+        if (measuring && name == "--window" && hasValue)
+            return Check(ReadWindow(value, m_command.windowType), option,
+                         "quasi-chebyshev or rectangle");
+        if (measuring && name == "--level" && hasValue)
+            return Check(ReadLevel(value, spectrum, m_command.level), option,
+                         spectrum ? "0, -20 or off" : "0 or -20");
+        if (report && (name == "--json" || name == "--html") && hasValue) {
+            (name == "--json" ? m_command.jsonPath : m_command.htmlPath) = value;
+            return Check(!value.empty(), option, "a file name");
+        }
+        if (measuring && !report && name == "--csv" && hasValue) {
+            m_command.csvPath = value;
+            return Check(!value.empty(), option, "a file name");
+        }
+        if (sweep && name == "--quiet" && !hasValue) {
+            m_command.quiet = true;
+            return -1;
+        }
+        if (sweep && name == "--point-timeout" && hasValue)
+            return Check(ParseDouble(std::string(value), m_command.pointTimeoutSeconds) &&
+                             m_command.pointTimeoutSeconds >= ShortestPointTimeout &&
+                             m_command.pointTimeoutSeconds <= LongestPointTimeout,
+                         option, "from 3 to 86400 seconds");
+        if (spectrum && name == "--tone" && hasValue) {
+            double hz = 0;
+            const bool inRange =
+                ParseDouble(std::string(value), hz) && hz >= LowestTone && hz <= HighestTone;
+            m_command.toneHz = hz;
+            return Check(inRange, option, "a frequency from 10.7666015625 to 22045 Hz");
+        }
+        if (spectrum && name == "--blocks" && hasValue)
+            return Check(ReadWhole(value, m_command.blocks) && m_command.blocks >= 1 &&
+                             m_command.blocks <= MostBlocks,
+                         option, "a whole number from 1 to 100000");
+        return Refuse("unknown option '" + std::string(option) + "' (see tembrix" +
+                      SubcommandWord() + " --help)");
+    }
+
+    // After the last option: what they need of each other.
+    int Finish() {
+        if (m_command.audio != platform::AudioBackend::Virtual) {
+            if (m_command.fast)
+                return Refuse("--fast needs --audio=virtual");
+            if (m_virtualCardGiven)
+                return Refuse("--virtual-card needs --audio=virtual");
+        } else {
+            if (m_command.inputDevice)
+                return Refuse("--input needs --audio=system");
+            if (m_command.outputDevice)
+                return Refuse("--output needs --audio=system");
+            if (m_command.inputChannel)
+                return Refuse("--input-channel needs --audio=system");
+        }
+        return -1;
+    }
+
+  private:
+    static int Check(bool valid, std::string_view option, const char* expected) {
+        if (valid)
+            return -1;
+        const std::size_t equals = option.find('=');
+        return Refuse("bad value in '" + std::string(option) +
+                      "': " + std::string(option.substr(0, equals)) + " takes " + expected);
+    }
+
+    std::string SubcommandWord() const {
+        switch (m_command.subcommand) {
+        case Subcommand::Sweep:
+            return " sweep";
+        case Subcommand::Spectrum:
+            return " spectrum";
+        case Subcommand::Report:
+            return " report";
+        default:
+            return "";
+        }
+    }
+
+    CommandLine& m_command;
+    bool m_virtualCardGiven = false;
+};
+
+} // namespace
+
+int ParseCommandLine(int argc, char** argv, CommandLine& command) {
+    int first = 1;
+    if (argc > 1 && std::string_view(argv[1]) == "sweep") {
+        command.subcommand = Subcommand::Sweep;
+        command.level = LevelMinus20dB;
+        ++first;
+    } else if (argc > 1 && std::string_view(argv[1]) == "spectrum") {
+        command.subcommand = Subcommand::Spectrum;
+        command.level = Level0dB;
+        ++first;
+    } else if (argc > 1 && std::string_view(argv[1]) == "report") {
+        command.subcommand = Subcommand::Report;
+        command.level = LevelMinus20dB;
+        ++first;
+    }
+    Parser parser(command);
+    for (int i = first; i < argc; ++i) {
+        const std::string_view option = argv[i];
+        if (!option.starts_with("--")) {
+            if (command.subcommand == Subcommand::Window)
+                continue; // Qt's own, such as "-platform offscreen"
+            return Refuse("unexpected argument '" + std::string(option) + "'");
+        }
+        if (const int status = parser.Take(option); status >= 0)
+            return status;
+    }
+    return parser.Finish();
+}
+
+} // namespace cli

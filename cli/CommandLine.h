@@ -1,0 +1,48 @@
+// The command line: the window (no subcommand) or a measurement without one
+// ("sweep", "spectrum", "report"), and their options. Everything is checked before any
+// device is opened.
+#pragma once
+
+#include "dsp/FFT.h"
+#include "platform/AudioBackend.h"
+#include "sim/DeviceModel.h"
+
+#include <optional>
+#include <string>
+
+namespace cli {
+
+enum class Subcommand { Window, Sweep, Spectrum, Report };
+
+struct CommandLine {
+    Subcommand subcommand = Subcommand::Window;
+    platform::AudioBackend audio = platform::AudioBackend::System;
+    bool fast = false; // the virtual card's fast clock
+    DeviceModel virtualCard = DeviceModel::ConsumerCard();
+    // The system card's devices, as DEV from --list-devices (an index or a
+    // part of a name); none given: the default, or the window's remembered
+    // choice. Resolved once PortAudio can list them.
+    bool listDevices = false;
+    std::optional<std::string> inputDevice;
+    std::optional<std::string> outputDevice;
+    std::optional<int> inputChannel; // 1 = the first, the left
+    bool verbose = false;            // the audio libraries' own diagnostics
+
+    // The measurements'.
+    int windowType = CFFT::QuasiChebyshev;
+    int level = 0;        // as the window's level buttons: 0 dB, -20 dB, off
+    std::string csvPath;  // empty: standard output
+    std::string jsonPath; // the report's, if wanted
+    std::string htmlPath;
+    bool quiet = false;
+    double pointTimeoutSeconds = 30;
+    std::optional<double> toneHz; // none: the window's start tone
+    int blocks = 1;
+};
+
+// Reads the arguments. Ours start with "--"; in the window's case others are
+// left for Qt. Returns -1 to go on with `command`, or the status to end with:
+// ExitDone after --help, ExitUsage after a one-line reason on standard error.
+int ParseCommandLine(int argc, char** argv, CommandLine& command);
+
+} // namespace cli

@@ -1,0 +1,86 @@
+#include "cli/MeasureApp.h"
+
+#include "audio/AudioSession.h"
+#include "cli/BinLevelsCommand.h"
+#include "cli/ExitStatus.h"
+#include "cli/ReportCommand.h"
+#include "cli/ResultFile.h"
+#include "cli/StopSignals.h"
+#include "cli/SweepCommand.h"
+#include "dsp/SignalFormat.h"
+#include "platform/AudioBackend.h"
+#include "platform/Process.h"
+#include "platform/SoundCard.h"
+#include "res/Version.h"
+
+#include <csignal>
+#include <memory>
+
+namespace cli {
+namespace {
+
+std::unique_ptr<MeasurementCommand> CommandFor(const CommandLine& command) {
+    switch (command.subcommand) {
+    case Subcommand::Spectrum:
+        return std::make_unique<BinLevelsCommand>(command);
+    case Subcommand::Report:
+        return std::make_unique<ReportCommand>(command);
+    default:
+        return std::make_unique<SweepCommand>(command);
+    }
+}
+
+const char* MeasurementName(Subcommand subcommand) {
+    switch (subcommand) {
+    case Subcommand::Spectrum:
+        return "spectrum";
+    case Subcommand::Report:
+        return "report";
+    default:
+        return "sweep";
+    }
+}
+
+} // namespace
+
+BOOL CMeasureApp::InitInstance() {
+    platform::TreatEveryProcessEndAsFailure();
+    CatchStopSignals();
+    // A reader that went away is a write error, reported as such.
+    std::signal(SIGPIPE, SIG_IGN);
+    ResultFile output;
+    if (!output.Open(m_command.csvPath)) {
+        m_status = Report({ExitFailed, output.Error()});
+        return FALSE;
+    }
+
+    audio::PrepareAudioState();
+    const std::unique_ptr<MeasurementCommand> measurement = CommandFor(m_command);
+    audio::RequireAudioDevices();
+    audio::StartAudioThreads();
+    m_pMainWnd = &m_window;
+    measurement->SetTone();
+    audio::OpenAudioDevices();
+    BlockHandOff blocks(m_window);
+    m_status = measurement->Run(blocks, output, DescribeRun());
+    audio::ShutDownAudio();
+    m_pMainWnd = nullptr;
+    return FALSE;
+}
+
+RunInfo CMeasureApp::DescribeRun() const {
+    const SoundCard& card = platform::CurrentSoundCard();
+    RunInfo run;
+    run.measurement = MeasurementName(m_command.subcommand);
+    run.version = TembrixVersion;
+    run.dateTime = IsoDateTime(std::chrono::system_clock::now());
+    run.audio = m_command.audio == platform::AudioBackend::Virtual ? "virtual" : "system";
+    run.inputDevice = card.deviceName(WaveDirection::Input);
+    run.outputDevice = card.deviceName(WaveDirection::Output);
+    run.level = LevelName(m_command.level);
+    run.sampleRateHz = SampleRate;
+    run.blockSize = BlockSize;
+    return run;
+}
+
+} // namespace cli

@@ -1,0 +1,46 @@
+// `tembrix report`: a loop-back quality report in one run, in this order: a
+// loop check, the frequency response, THD and THD+N, the dynamic range, the
+// noise. The only file that knows that order.
+#pragma once
+
+#include "cli/CommandLine.h"
+#include "cli/MeasurementCommand.h"
+#include "cli/SweepRunner.h"
+#include "measure/LoopbackReport.h"
+
+#include <functional>
+
+namespace cli {
+
+class SweepProgress;
+
+class ReportCommand : public MeasurementCommand {
+  public:
+    explicit ReportCommand(const CommandLine& command);
+
+    void SetTone() override;
+    int Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) override;
+
+  private:
+    RunEnd CheckTheLoop(BlockHandOff& blocks);
+    RunEnd MeasureResponse(BlockHandOff& blocks, SweepProgress& progress);
+    RunEnd MeasureDistortion(BlockHandOff& blocks, double toneDbfs,
+                             DistortionMeter::Result& result);
+    RunEnd MeasureNoise(BlockHandOff& blocks);
+
+    // The report's tone at 997 Hz, rounded to the nearest 16-bit value.
+    void PlayTestTone(double dbfs);
+    void PlaySilence();
+    // Skips the blocks that may still carry what played before, then hands
+    // `count` blocks with no dropped blocks or gaps before them to `take`.
+    RunEnd TakeSettledBlocks(BlockHandOff& blocks, int count,
+                             const std::function<void(const double*)>& take);
+    int WriteReport(ResultFile& output, const RunEnd& end);
+    void Say(const char* line) const;
+
+    const CommandLine& m_command;
+    SweepRunner m_runner;
+    LoopbackReport m_report;
+};
+
+} // namespace cli

@@ -1,0 +1,42 @@
+#include "cli/SweepCommand.h"
+
+#include "audio/Audio.h"
+#include "cli/ExitStatus.h"
+#include "cli/ResultFile.h"
+#include "cli/SweepProgress.h"
+#include "measure/ResponseSummary.h"
+#include "measure/SweepPlan.h"
+
+#include <cstdio>
+
+namespace cli {
+
+SweepCommand::SweepCommand(const CommandLine& command)
+    : m_command(command), m_runner(command.windowType, command.pointTimeoutSeconds) {}
+
+void SweepCommand::SetTone() {
+    m_runner.SetTone(m_command.level);
+}
+
+int SweepCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
+    run.window = WindowName(m_command.windowType);
+    if (!output.Write(ResultComments(run) + ResponseHeader + "\n"))
+        return Report({ExitFailed, output.Error()});
+    SweepProgress progress(SweepProgress::StyleFor(stderr, m_command.quiet),
+                           static_cast<int>(SweepPointFrequencies(FftSize).size()));
+    const RunEnd end =
+        m_runner.Run(blocks, progress, [&](const ResponsePoint& point, RunEnd& failed) {
+            if (output.Write(ResponseRow(point)))
+                return true;
+            failed = {ExitFailed, output.Error()};
+            return false;
+        });
+    progress.Finish();
+    if (end.status == ExitDone && !m_command.quiet)
+        std::fputs(SummaryText(SummariseResponse(m_runner.Sweep().Points())).c_str(), stderr);
+    if (!m_command.quiet)
+        std::fprintf(stderr, "%s\n", GapCountsLine().c_str());
+    return Report(end);
+}
+
+} // namespace cli

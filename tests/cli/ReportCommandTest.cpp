@@ -1,0 +1,369 @@
+// `tembrix report` as a user's shell runs it, judged by its JSON, its page,
+// its table and its exit status. On the virtual card every figure is checked
+// against what the simulated device under test is built to do.
+#include "tests/harness/ProcessRun.h"
+#include "tests/harness/SoundServer.h"
+
+#include "measure/ResponsePoint.h"
+#include "measure/ResponseSummary.h"
+#include "sim/DeviceModel.h"
+#include "sim/VirtualCardSettings.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <string_view>
+
+using testing::HasSubstr;
+using testing::StartsWith;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The sweep's tone, -20 dB as the level buttons set it, re a full-scale sine.
+const double Minus20dBToneDb = 20 * std::log10(6554.0 / 65536 * 32767 / 32768);
+// 16-bit rounding of the -1 dBFS tone: 6.02 * 16 + 1.76 = 98.09 dB below a
+// full-scale sine over the whole band; 19980 / 22050 of it (-0.43 dB) lies in
+// 20 Hz - 20 kHz, and the tone is 1 dB below full scale.
+constexpr double SixteenBitThdNDb = -97.5;
+
+std::string NumberText(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+// The text of the value at a path of keys, each sought after the one before:
+// enough for the report's layout, where a key's first occurrence after its
+// parent's is its own.
+std::string_view ValueAt(std::string_view json, std::initializer_list<std::string_view> path) {
+    std::size_t at = 0;
+    for (std::string_view key : path) {
+        at = json.find("\"" + std::string(key) + "\": ", at);
+        if (at == std::string_view::npos)
+            return {};
+        at += key.size() + 4;
+    }
+    return json.substr(at);
+}
+
+// The number at the path; null or missing is not a number.
+double NumberAt(std::string_view json, std::initializer_list<std::string_view> path) {
+    const std::string_view value = ValueAt(json, path);
+    double number = NAN;
+    std::from_chars(value.data(), value.data() + value.size(), number);
+    return number;
+}
+
+// Every number inside the array at the path, nested arrays flattened.
+std::vector<double> NumbersAt(std::string_view json, std::initializer_list<std::string_view> path) {
+    const std::string_view value = ValueAt(json, path);
+    std::vector<double> numbers;
+    int depth = 0;
+    for (const char* p = value.data(); p < value.data() + value.size();) {
+        if (*p == '[' || *p == ']') {
+            depth += *p++ == '[' ? 1 : -1;
+            if (depth == 0)
+                break;
+        } else if (*p == ',' || *p == ' ') {
+            ++p;
+        } else {
+            double number = NAN;
+            const auto read = std::from_chars(p, value.data() + value.size(), number);
+            if (read.ec != std::errc())
+                break;
+            numbers.push_back(number);
+            p = read.ptr;
+        }
+    }
+    return numbers;
+}
+
+// One object, its braces balanced outside strings.
+bool LooksLikeOneJsonObject(std::string_view json) {
+    if (!json.starts_with('{') || !json.ends_with("}\n"))
+        return false;
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '}') {
+            depth += c == '{' ? 1 : -1;
+            if (depth == 0 && i != json.size() - 2)
+                return false;
+        }
+    }
+    return depth == 0 && !inString;
+}
+
+std::size_t Occurrences(const std::string& text, std::string_view what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+std::string Lowercase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// A fast report on the virtual card: its JSON, with the run's end.
+struct VirtualReport {
+    ProcessEnd end;
+    std::string json;
+};
+
+VirtualReport ReportOf(const std::string& card, std::vector<std::string> more = {}) {
+    ScratchDirectory directory;
+    const auto json = directory / "report.json";
+    std::vector<std::string> args{"report",  "--audio=virtual",        "--fast",
+                                  "--quiet", "--virtual-card=" + card, "--json=" + json.string()};
+    args.insert(args.end(), more.begin(), more.end());
+    VirtualReport report{RunTembrix(args), ""};
+    report.json = ReadWholeFile(json);
+    return report;
+}
+
+// IEC 61672: the A-weighting's gain, 0 dB at 1 kHz.
+double AWeightingDb(double f) {
+    const double f2 = f * f;
+    const double ra = 12194.0 * 12194 * f2 * f2 /
+                      ((f2 + 20.6 * 20.6) * std::sqrt((f2 + 107.7 * 107.7) * (f2 + 737.9 * 737.9)) *
+                       (f2 + 12194.0 * 12194));
+    return 20 * std::log10(ra) + 2.0;
+}
+
+// What the A-weighting does to white noise over 20 Hz - 20 kHz: its power
+// gain averaged over the band.
+double AWeightedWhiteNoiseDb() {
+    constexpr int Steps = 100000;
+    double sum = 0;
+    for (int i = 0; i < Steps; ++i)
+        sum += std::pow(10.0, AWeightingDb(20 + 19980 * (i + 0.5) / Steps) / 10);
+    return 10 * std::log10(sum / Steps);
+}
+
+// A delay such as a real card's and its sound server's (68 ms): every figure
+// must wait for its own tone to come back, or the one before leaks into it.
+const char* const DelayedNoise = "noise=-70,hum=off,highpass=off,lowpass=off,latency=3000";
+const char* const DelayedWire = "noise=off,hum=off,highpass=off,lowpass=off,latency=3000";
+
+// What 16-bit samples themselves allow; a leaked earlier tone would be far
+// above it.
+void ExpectAtTheFormatLimit(std::string_view json) {
+    const std::string limited(ValueAt(json, {"at_format_limit"}));
+    EXPECT_THAT(limited, HasSubstr("\"thd_n\""));
+    EXPECT_THAT(limited, HasSubstr("\"dynamic_range_db_a\""));
+}
+
+TEST(ReportCommandTest, TheHarmonicsOfADistortingCardAddUpToItsThd) {
+    const VirtualReport report = ReportOf("h2=-60,h3=-70,noise=off,hum=off,highpass=off,"
+                                          "lowpass=off,latency=0");
+    ASSERT_EQ(report.end.status, 0) << report.end.err;
+    // At -1 dBFS the 2nd harmonic comes out 1 dB lower, the 3rd 2 dB.
+    const double h2 = -61, h3 = -72;
+    const double thd = 10 * std::log10(std::pow(10.0, h2 / 10) + std::pow(10.0, h3 / 10));
+    const double measured = NumberAt(report.json, {"thd", "db"});
+    EXPECT_NEAR(measured, thd, 0.1);
+    const std::vector<double> harmonics = NumbersAt(report.json, {"thd", "harmonics_db"});
+    ASSERT_GE(harmonics.size(), 2u);
+    EXPECT_NEAR(harmonics[0], h2, 0.1);
+    EXPECT_NEAR(harmonics[1], h3, 0.1);
+    RecordProperty("thd_db", NumberText(measured));
+}
+
+// White noise at -70 dBFS over 0 - 22050 Hz: 19980 / 22050 of its power lies
+// in 20 Hz - 20 kHz (-0.43 dB), and A-weighting takes 2.05 dB more: -72.48
+// dBFS(A). The noise dominates the -60 dBFS tone's residual, so the dynamic
+// range is minus the A-weighted noise.
+TEST(ReportCommandTest, WhiteNoiseReadsItsShareOfTheAudioBandPlainAndAWeighted) {
+    const VirtualReport report = ReportOf(DelayedNoise);
+    ASSERT_EQ(report.end.status, 0) << report.end.err;
+    const double inBand = -70 + 10 * std::log10(19980.0 / 22050);
+    const double weighted = inBand + AWeightedWhiteNoiseDb();
+    const double noise = NumberAt(report.json, {"noise", "dbfs"});
+    const double noiseA = NumberAt(report.json, {"noise", "dbfs_a"});
+    const double dynamicRange = NumberAt(report.json, {"dynamic_range_db_a"});
+    EXPECT_NEAR(noise, inBand, 0.3);
+    EXPECT_NEAR(noiseA, weighted, 0.3);
+    EXPECT_NEAR(dynamicRange, -weighted, 0.5);
+    EXPECT_EQ(ValueAt(report.json, {"digital_silence"}).substr(0, 5), "false");
+    RecordProperty("noise_dbfs", NumberText(noise));
+    RecordProperty("noise_dbfs_a", NumberText(noiseA));
+    RecordProperty("dynamic_range_db_a", NumberText(dynamicRange));
+}
+
+// The card's exact response at the frequencies measured, summarised as the
+// report does: the figures differ only by the measurement's error.
+TEST(ReportCommandTest, TheResponseFiguresOfAFilteredCardAreThoseOfItsOwnResponse) {
+    const char* const card = "highpass=100/2,lowpass=10000/2,noise=off,hum=off,latency=0";
+    const VirtualReport report = ReportOf(card);
+    ASSERT_EQ(report.end.status, 0) << report.end.err;
+    EXPECT_THAT(std::string(ValueAt(report.json, {"input"})),
+                StartsWith("\"virtual loop-back card: gain=0,highpass=100/2,lowpass=10000/2,"));
+
+    DeviceModel model = DeviceModel::ConsumerCard();
+    std::string error;
+    ASSERT_TRUE(ApplyVirtualCardSettings(card, model, error)) << error;
+    const std::vector<double> measured = NumbersAt(report.json, {"response", "points"});
+    ASSERT_EQ(measured.size(), 2 * 99u);
+    std::vector<ResponsePoint> expected;
+    for (std::size_t i = 0; i < measured.size(); i += 2)
+        expected.push_back({measured[i], model.ResponseDb(measured[i]) + Minus20dBToneDb, 0, 0, 0});
+    const ResponseSummary summary = SummariseResponse(expected, 20, 20000);
+    const auto narrow = DeviationRange(expected, summary.referenceDb, 40, 15000);
+    const auto wide = DeviationRange(expected, summary.referenceDb, 20, 20000);
+
+    EXPECT_NEAR(NumberAt(report.json, {"response", "reference_db"}), summary.referenceDb, 0.05);
+    const std::vector<double> narrowRead = NumbersAt(report.json, {"deviation_40_15k_db"});
+    const std::vector<double> wideRead = NumbersAt(report.json, {"deviation_20_20k_db"});
+    ASSERT_EQ(narrowRead.size(), 2u);
+    ASSERT_EQ(wideRead.size(), 2u);
+    EXPECT_NEAR(narrowRead[0], narrow.first, 0.05);
+    EXPECT_NEAR(narrowRead[1], narrow.second, 0.05);
+    EXPECT_NEAR(wideRead[0], wide.first, 0.05);
+    EXPECT_NEAR(wideRead[1], wide.second, 0.05);
+    ASSERT_TRUE(summary.minus3dbLowHz && summary.minus3dbHighHz);
+    const double low = NumberAt(report.json, {"minus3db_low_hz"});
+    const double high = NumberAt(report.json, {"minus3db_high_hz"});
+    EXPECT_NEAR(low, *summary.minus3dbLowHz, 0.005 * *summary.minus3dbLowHz);
+    EXPECT_NEAR(high, *summary.minus3dbHighHz, 0.005 * *summary.minus3dbHighHz);
+    RecordProperty("minus3db_hz", NumberText(low) + " " + NumberText(high));
+}
+
+TEST(ReportCommandTest, AnIdealWireMeasuresTheSixteenBitFormatAndDigitalSilence) {
+    ScratchDirectory directory;
+    const auto html = directory / "report.html";
+    const VirtualReport report = ReportOf(DelayedWire, {"--html=" + html.string()});
+    ASSERT_EQ(report.end.status, 0) << report.end.err;
+    EXPECT_TRUE(LooksLikeOneJsonObject(report.json)) << report.json;
+
+    const double thdN = NumberAt(report.json, {"thd_n", "db"});
+    EXPECT_NEAR(thdN, SixteenBitThdNDb, 0.3);
+    ExpectAtTheFormatLimit(report.json);
+    EXPECT_THAT(std::string(ValueAt(report.json, {"noise", "dbfs"})), StartsWith("null,"));
+    EXPECT_THAT(std::string(ValueAt(report.json, {"noise", "digital_silence"})),
+                StartsWith("true"));
+    EXPECT_THAT(report.end.out, HasSubstr("digital silence"));
+
+    const std::string page = ReadWholeFile(html);
+    // The response and the distortion spectrum; silence has no spectrum.
+    EXPECT_EQ(Occurrences(page, "data:image/png;base64,"), 2u);
+    EXPECT_THAT(Lowercase(page), HasSubstr("digital silence"));
+    RecordProperty("thd_n_db", NumberText(thdN));
+}
+
+struct Refusal {
+    const char* name;
+    const char* card;
+    const char* problem;
+};
+
+std::ostream& operator<<(std::ostream& out, const Refusal& refusal) {
+    return out << refusal.name;
+}
+
+class ReportLoopCheckTest : public testing::TestWithParam<Refusal> {};
+
+// Before anything is measured: no table, only the reason.
+TEST_P(ReportLoopCheckTest, StopsTheReportWithOneLineSayingWhy) {
+    const VirtualReport report = ReportOf(GetParam().card);
+    EXPECT_EQ(report.end.status, 5);
+    EXPECT_EQ(report.end.out, "");
+    EXPECT_THAT(report.end.err, StartsWith("tembrix: loop check failed: "));
+    EXPECT_THAT(report.end.err, HasSubstr(GetParam().problem));
+    EXPECT_EQ(std::count(report.end.err.begin(), report.end.err.end(), '\n'), 1) << report.end.err;
+}
+
+// The -20 dBFS check tone 40 dB low lies 20 dB beyond the margin; 21 dB up it
+// passes full scale.
+INSTANTIATE_TEST_SUITE_P(
+    Report, ReportLoopCheckTest,
+    testing::Values(Refusal{"ToneFarTooLow", "gain=-40",
+                            "the tone comes back at -60.0 dB instead of about -20 dB"},
+                    Refusal{"ToneClipped", "gain=+21", "the tone comes back clipped"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// pactl on the sound server of the test environment; true when it succeeded.
+bool Pactl(const std::string& args) {
+    return std::system(("pactl " + args + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The default output muted for as long as it lives, whatever the test does.
+class MutedDefaultSink {
+  public:
+    MutedDefaultSink() : m_muted(Pactl("set-sink-mute @DEFAULT_SINK@ 1")) {}
+    ~MutedDefaultSink() {
+        if (m_muted && !Pactl("set-sink-mute @DEFAULT_SINK@ 0"))
+            ADD_FAILURE() << "could not unmute the default sink";
+    }
+    MutedDefaultSink(const MutedDefaultSink&) = delete;
+    MutedDefaultSink& operator=(const MutedDefaultSink&) = delete;
+    bool muted() const { return m_muted; }
+
+  private:
+    bool m_muted;
+};
+
+// The null sink that .ci/pulse-start loops back is a perfect 16-bit wire, so
+// every point of the sweep reads its reference. The sweep runs in real time:
+// a few minutes.
+TEST(ReportSystemCardTest, TheRealLoopBackMeasuresTheSixteenBitFormat) {
+    REQUIRE_SOUND_SERVER(soundServerReachable(), NoSoundServer);
+    SoundServerTurn turn;
+    ScratchDirectory directory;
+    const auto json = directory / "report.json";
+    const auto started = std::chrono::steady_clock::now();
+    const ProcessEnd end =
+        RunTembrix({"report", "--audio=system", "--quiet", "--json=" + json.string()}, 600s);
+    const auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
+    ASSERT_EQ(end.status, 0) << end.err;
+    const std::string text = ReadWholeFile(json);
+    const double referenceDb = NumberAt(text, {"response", "reference_db"});
+    const std::vector<double> points = NumbersAt(text, {"response", "points"});
+    ASSERT_EQ(points.size(), 2 * 99u);
+    double largest = 0;
+    for (std::size_t i = 0; i < points.size(); i += 2) {
+        EXPECT_NEAR(points[i + 1], referenceDb, 0.05) << "at " << points[i] << " Hz";
+        largest = std::max(largest, std::fabs(points[i + 1] - referenceDb));
+    }
+    const double thdN = NumberAt(text, {"thd_n", "db"});
+    EXPECT_NEAR(thdN, SixteenBitThdNDb, 0.5);
+    EXPECT_EQ(ValueAt(text, {"digital_silence"}).substr(0, 4), "true");
+    ExpectAtTheFormatLimit(text);
+    RecordProperty("thd_n_db", NumberText(thdN));
+    RecordProperty("largest_deviation_db", NumberText(largest));
+    RecordProperty("seconds", NumberText(took.count()));
+}
+
+TEST(ReportSystemCardTest, AMutedOutputStopsTheReportAtTheLoopCheck) {
+    REQUIRE_SOUND_SERVER(soundServerReachable(), NoSoundServer);
+    SoundServerTurn turn;
+    MutedDefaultSink mute;
+    ASSERT_TRUE(mute.muted());
+    const ProcessEnd end = RunTembrix({"report", "--audio=system", "--quiet"}, 60s);
+    EXPECT_FALSE(end.killedAfterLimit);
+    EXPECT_EQ(end.status, 5) << end.err;
+    EXPECT_EQ(end.out, "");
+    EXPECT_THAT(end.err, HasSubstr("tembrix: loop check failed: nothing comes back: the input is "
+                                   "silent."));
+}
+
+} // namespace

@@ -1,0 +1,1 @@
+// A translation unit for the targets that only carry precompiled headers.

@@ -1,0 +1,300 @@
+#include "sim/VirtualCard.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <numbers>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr WAVEFORMATEX Mono{WAVE_FORMAT_PCM, 1, 44100, 88200, 2, 16, 0};
+
+// Plays what it is given, once; silence after.
+class Player final : public StreamClient {
+  public:
+    void play(const std::vector<std::int16_t>& samples) {
+        std::lock_guard lock(m_mutex);
+        m_samples.insert(m_samples.end(), samples.begin(), samples.end());
+    }
+    void render(std::int16_t* samples, std::size_t frames) override {
+        std::lock_guard lock(m_mutex);
+        for (std::size_t i = 0; i < frames; ++i)
+            samples[i] = m_position < m_samples.size() ? m_samples[m_position++] : 0;
+    }
+    void capture(const std::int16_t*, std::size_t) override {}
+    std::size_t queuedFrames() override {
+        std::lock_guard lock(m_mutex);
+        return m_samples.size() - std::min(m_position, m_samples.size());
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::vector<std::int16_t> m_samples;
+    std::size_t m_position = 0;
+};
+
+// Records into as much room as it is given.
+class Recorder final : public StreamClient {
+  public:
+    void addRoom(std::size_t frames) {
+        std::lock_guard lock(m_mutex);
+        m_room += frames;
+    }
+    void render(std::int16_t*, std::size_t) override {}
+    void capture(const std::int16_t* samples, std::size_t frames) override {
+        {
+            std::lock_guard lock(m_mutex);
+            EXPECT_LE(frames, m_room);
+            m_room -= std::min(frames, m_room);
+            m_samples.insert(m_samples.end(), samples, samples + frames);
+        }
+        m_captured.notify_all();
+    }
+    std::size_t queuedFrames() override {
+        std::lock_guard lock(m_mutex);
+        return m_room;
+    }
+    std::vector<std::int16_t> waitFor(std::size_t frames) {
+        std::unique_lock lock(m_mutex);
+        m_captured.wait_for(lock, 10s, [&] { return m_samples.size() >= frames; });
+        return m_samples;
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_captured;
+    std::vector<std::int16_t> m_samples;
+    std::size_t m_room = 0;
+};
+
+std::vector<std::int16_t> noiseLike(std::size_t frames) {
+    std::vector<std::int16_t> samples(frames);
+    std::uint32_t state = 12345;
+    for (std::int16_t& s : samples) {
+        state = state * 1664525u + 1013904223u;
+        s = static_cast<std::int16_t>(state >> 16);
+    }
+    samples[0] = 1000; // never silent at the start
+    return samples;
+}
+
+class VirtualCardTest : public ::testing::Test {
+  protected:
+    // Opens both directions with nothing to play, so that in fast mode the
+    // first frame played is the first frame recorded.
+    void openLoop(const DeviceModel& model) {
+        card.setClock(VirtualCard::Clock::Fast);
+        ASSERT_TRUE(card.setModel(model));
+        ASSERT_EQ(card.openOutput(Mono, player), MMSYSERR_NOERROR);
+        ASSERT_EQ(card.openInput(Mono, recorder), MMSYSERR_NOERROR);
+        ASSERT_EQ(card.startInput(), MMSYSERR_NOERROR);
+    }
+    void TearDown() override {
+        card.reset();
+        card.closeOutput();
+        card.closeInput();
+    }
+
+    VirtualCard card;
+    Player player;
+    Recorder recorder;
+};
+
+TEST_F(VirtualCardTest, IdealWireLoopsBackBitExactBehindItsLatency) {
+    DeviceModel wire = DeviceModel::IdealWire();
+    wire.latencyFrames = 100;
+    openLoop(wire);
+    const auto played = noiseLike(5000);
+    recorder.addRoom(played.size());
+    player.play(played);
+    card.buffersQueued();
+    const auto recorded = recorder.waitFor(played.size());
+    ASSERT_EQ(recorded.size(), played.size());
+    for (std::size_t i = 0; i < played.size(); ++i)
+        ASSERT_EQ(recorded[i], i < 100 ? 0 : played[i - 100]) << i;
+}
+
+TEST_F(VirtualCardTest, SineLevelsMatchTheModelsResponse) {
+    const DeviceModel model = DeviceModel::ConsumerCard();
+    openLoop(model);
+    const std::size_t frames = 44100, settled = 22050;
+    std::size_t start = 0;
+    for (double f : {20.0, 1000.0, 10000.0, 20000.0}) {
+        std::vector<std::int16_t> tone(frames);
+        for (std::size_t i = 0; i < frames; ++i)
+            tone[i] = static_cast<std::int16_t>(
+                std::lround(16384.0 * std::sin(2.0 * std::numbers::pi * f * i / 44100.0)));
+        recorder.addRoom(frames);
+        player.play(tone);
+        card.buffersQueued();
+        const auto recorded = recorder.waitFor(start + frames);
+        double cc = 0, ss = 0, cs = 0, xc = 0, xs = 0;
+        for (std::size_t i = settled; i < frames; ++i) {
+            const double phase = 2.0 * std::numbers::pi * f * i / 44100.0;
+            const double c = std::cos(phase), s = std::sin(phase);
+            const double x = recorded[start + i] / 16384.0;
+            cc += c * c, ss += s * s, cs += c * s, xc += x * c, xs += x * s;
+        }
+        const double det = cc * ss - cs * cs;
+        const double level = std::hypot((xc * ss - xs * cs) / det, (xs * cc - xc * cs) / det);
+        EXPECT_NEAR(20.0 * std::log10(level), model.ResponseDb(f), 0.1) << f << " Hz";
+        start += frames;
+    }
+}
+
+TEST_F(VirtualCardTest, FastClockWaitsForRoomSoNothingIsLost) {
+    openLoop(DeviceModel::IdealWire());
+    const auto played = noiseLike(5000);
+    player.play(played);
+    card.buffersQueued();
+    // Room comes in pieces that are not whole periods, as buffers come back.
+    for (std::size_t recorded = 0; recorded < played.size(); recorded += 1000) {
+        recorder.addRoom(1000);
+        card.buffersQueued();
+        recorder.waitFor(recorded + 1000);
+    }
+    EXPECT_EQ(recorder.waitFor(played.size()), played);
+    ASSERT_EQ(card.closeInput(), MMSYSERR_NOERROR); // once the last period is over
+    EXPECT_EQ(card.lostInputFrames(), 0u);
+    EXPECT_EQ(card.framesElapsed(), played.size());
+}
+
+TEST_F(VirtualCardTest, RealTimeClockKeepsNearTheSampleRate) {
+    ASSERT_EQ(card.openInput(Mono, recorder), MMSYSERR_NOERROR);
+    recorder.addRoom(22050);
+    const auto started = SteadyClock::now();
+    ASSERT_EQ(card.startInput(), MMSYSERR_NOERROR);
+    ASSERT_EQ(recorder.waitFor(22050).size(), 22050u);
+    const auto took = SteadyClock::now() - started;
+    EXPECT_GT(took, 400ms);
+    EXPECT_LT(took, 1500ms);
+}
+
+TEST_F(VirtualCardTest, RealTimeInputWithoutRoomLosesAndCountsFrames) {
+    ASSERT_EQ(card.openInput(Mono, recorder), MMSYSERR_NOERROR);
+    recorder.addRoom(300);
+    ASSERT_EQ(card.startInput(), MMSYSERR_NOERROR);
+    recorder.waitFor(300);
+    while (card.lostInputFrames() < 1000)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(card.stopInput(), MMSYSERR_NOERROR);
+    const auto lost = card.lostInputFrames();
+    EXPECT_EQ((lost + 300) % VirtualCard::PeriodFrames, 0u);
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(card.lostInputFrames(), lost); // a stopped input loses nothing
+    EXPECT_EQ(recorder.waitFor(0).size(), 300u);
+}
+
+TEST_F(VirtualCardTest, RealTimeOutputUnderrunPlaysSilence) {
+    ASSERT_TRUE(card.setModel(DeviceModel::IdealWire()));
+    ASSERT_EQ(card.openInput(Mono, recorder), MMSYSERR_NOERROR);
+    recorder.addRoom(4000);
+    ASSERT_EQ(card.startInput(), MMSYSERR_NOERROR);
+    ASSERT_EQ(card.openOutput(Mono, player), MMSYSERR_NOERROR);
+    const auto played = noiseLike(100);
+    player.play(played);
+    const auto recorded = recorder.waitFor(4000);
+    const auto first = std::find_if(recorded.begin(), recorded.end(), [](auto s) { return s; });
+    ASSERT_LE(first + 100, recorded.end());
+    EXPECT_TRUE(std::equal(played.begin(), played.end(), first));
+    EXPECT_TRUE(std::all_of(first + 100, recorded.end(), [](auto s) { return s == 0; }));
+}
+
+TEST_F(VirtualCardTest, StreamsDieWhenTheModelSaysUntilTheyAreOpenedAgain) {
+    DeviceModel model = DeviceModel::IdealWire();
+    model.streamsDieAfterSeconds = 0.05;
+    ASSERT_TRUE(card.setModel(model));
+    ASSERT_EQ(card.openInput(Mono, recorder), MMSYSERR_NOERROR);
+    recorder.addRoom(1'000'000);
+    ASSERT_EQ(card.startInput(), MMSYSERR_NOERROR);
+    const auto deadline = SteadyClock::now() + 2s;
+    while (!card.streamFailed(WaveDirection::Input) && SteadyClock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(card.streamFailed(WaveDirection::Input));
+    EXPECT_FALSE(card.streamFailed(WaveDirection::Output)); // it was not open
+    const std::size_t captured = recorder.waitFor(0).size();
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(recorder.waitFor(0).size(), captured); // a dead stream hears nothing
+
+    ASSERT_EQ(card.closeInput(), MMSYSERR_NOERROR);
+    EXPECT_FALSE(card.streamFailed(WaveDirection::Input));
+    ASSERT_EQ(card.openInput(Mono, recorder), MMSYSERR_NOERROR);
+    ASSERT_EQ(card.startInput(), MMSYSERR_NOERROR);
+    EXPECT_GT(recorder.waitFor(captured + 1000).size(), captured); // and dies only once
+}
+
+TEST_F(VirtualCardTest, ClockRunsOnlyWhileADeviceIsOpen) {
+    ASSERT_EQ(card.openOutput(Mono, player), MMSYSERR_NOERROR);
+    while (card.framesElapsed() == 0)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(card.closeOutput(), MMSYSERR_NOERROR);
+    const auto elapsed = card.framesElapsed();
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(card.framesElapsed(), elapsed);
+}
+
+TEST_F(VirtualCardTest, RefusesWhatItCannotDoAndSaysWhy) {
+    WAVEFORMATEX stereo{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    EXPECT_EQ(card.openOutput(stereo, player), WAVERR_BADFORMAT);
+    EXPECT_NE(card.lastFailure().find("mono only"), std::string::npos);
+    WAVEFORMATEX otherRate{WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
+    EXPECT_EQ(card.openInput(otherRate, recorder), WAVERR_BADFORMAT);
+    EXPECT_NE(card.lastFailure().find("44100 Hz, not 48000 Hz"), std::string::npos);
+    EXPECT_EQ(card.startInput(), MMSYSERR_INVALHANDLE);
+
+    ASSERT_EQ(card.openOutput(Mono, player), MMSYSERR_NOERROR);
+    EXPECT_EQ(card.openOutput(Mono, player), MMSYSERR_ALLOCATED);
+    DeviceModel otherModel;
+    otherModel.sampleRate = 48000.0;
+    EXPECT_FALSE(card.setModel(otherModel)); // not while a device runs at the old rate
+    otherModel.lowPass.frequencyHz = 30000.0;
+    EXPECT_FALSE(card.setModel(otherModel));
+    EXPECT_EQ(card.model().sampleRate, 44100.0);
+}
+
+TEST_F(VirtualCardTest, RefusedCloseLeavesTheDeviceRunning) {
+    ASSERT_EQ(card.openOutput(Mono, player), MMSYSERR_NOERROR);
+    card.failClose(WaveDirection::Output);
+    EXPECT_EQ(card.closeOutput(), MMSYSERR_ERROR);
+    EXPECT_EQ(card.lastFailure(), "virtual card: the output refuses to close (test fault)");
+    const auto elapsed = card.framesElapsed();
+    while (card.framesElapsed() == elapsed)
+        std::this_thread::sleep_for(1ms);
+    card.reset();
+    EXPECT_EQ(card.closeOutput(), MMSYSERR_NOERROR);
+}
+
+TEST_F(VirtualCardTest, ResetRestoresEveryDefault) {
+    card.setDeviceCounts(0, 2);
+    card.setClock(VirtualCard::Clock::Fast);
+    card.setModel(DeviceModel::IdealWire());
+    card.failOperation(WaveOperation::InStart, 1, MMSYSERR_NOMEM);
+    card.reset();
+    EXPECT_EQ(card.outputDeviceCount(), 1u);
+    EXPECT_EQ(card.inputDeviceCount(), 1u);
+    EXPECT_EQ(card.model().lowPass.order, DeviceModel::ConsumerCard().lowPass.order);
+    EXPECT_EQ(card.injectedFault(WaveOperation::InStart), MMSYSERR_NOERROR);
+}
+
+TEST(FaultPlan, FailsTheNthCallOfItsOperationOnce) {
+    FaultPlan plan;
+    plan.fail(WaveOperation::OutWrite, 3, MMSYSERR_NOMEM);
+    plan.fail(WaveOperation::InClose, 1, MMSYSERR_ERROR);
+    EXPECT_EQ(plan.take(WaveOperation::OutWrite), MMSYSERR_NOERROR);
+    EXPECT_EQ(plan.take(WaveOperation::OutWrite), MMSYSERR_NOERROR);
+    EXPECT_EQ(plan.take(WaveOperation::OutPrepare), MMSYSERR_NOERROR);
+    EXPECT_EQ(plan.take(WaveOperation::OutWrite), MMSYSERR_NOMEM);
+    EXPECT_EQ(plan.take(WaveOperation::OutWrite), MMSYSERR_NOERROR);
+    plan.fail(WaveOperation::InClose, 0, MMSYSERR_ERROR);
+    EXPECT_EQ(plan.take(WaveOperation::InClose), MMSYSERR_NOERROR);
+}
+
+} // namespace
