@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
+#include <vector>
 
 using platform::BoxRecord;
 
@@ -58,13 +60,34 @@ TEST(MessageBoxTest, BoxFromAnotherThreadIsShownWhileTheUserInterfaceThreadWaits
     EXPECT_EQ(shownOn, std::this_thread::get_id());
 }
 
+// A worker's box wakes the user-interface thread, and is shown there, with the
+// presenter's answer returned to the worker, once that thread runs the
+// pending boxes.
 TEST(MessageBoxTest, WakeMakesTheUserInterfaceThreadRunPendingBoxes) {
-    std::atomic<bool> woken{false};
-    platform::InstallBoxPresenter([](const BoxRecord&) { return IDOK; }, [&] { woken = true; });
-    std::thread worker([] { MessageBoxA(nullptr, "x", "y", MB_OK); });
-    while (!woken)
-        std::this_thread::yield();
+    constexpr int PresentersAnswer = IDOK + 1;
+    std::vector<std::string> shown;
+    std::thread::id shownOn;
+    CEvent woken;
+    platform::InstallBoxPresenter(
+        [&](const BoxRecord& box) {
+            shown.push_back(box.text);
+            shownOn = std::this_thread::get_id();
+            return PresentersAnswer;
+        },
+        [&] { woken.SetEvent(); });
+    std::atomic<int> answer{0};
+    CEvent answered;
+    std::thread worker([&] {
+        answer = MessageBoxA(nullptr, "x", "y", MB_OK);
+        answered.SetEvent();
+    });
+    EXPECT_EQ(WaitForSingleObject(woken, 5000), WAIT_OBJECT_0) << "the wake never came";
+    EXPECT_TRUE(shown.empty()) << "shown before the user-interface thread ran it";
     platform::RunPendingBoxes();
-    worker.join(); // returns only once the box was shown
+    EXPECT_EQ(WaitForSingleObject(answered, 5000), WAIT_OBJECT_0) << "the worker still waits";
+    worker.join();
     platform::RemoveBoxPresenter();
+    EXPECT_EQ(shown, std::vector<std::string>{"x"});
+    EXPECT_EQ(shownOn, std::this_thread::get_id());
+    EXPECT_EQ(answer, PresentersAnswer);
 }
