@@ -42,6 +42,7 @@ constexpr const char* ExitStatusTable = R"(Exit status (every subcommand):
   3    a sweep point (or a report's figure) could not be measured in time
   4    no audio from the input for 10 s
   5    the loop-back check before a report failed
+  129  ended by SIGHUP (the terminal closed), after writing what was measured
   130  interrupted by SIGINT, after writing what was measured
   143  ended by SIGTERM, after writing what was measured
 )";

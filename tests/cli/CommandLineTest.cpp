@@ -183,7 +183,7 @@ TEST(CommandLineSweepTest, APointNotMeasuredInTimeEndsTheSweepWithWhatWasMeasure
 }
 
 // In real time a point takes about two seconds; each signal comes once the
-// first is written. Both runs at once, to take that time only once.
+// first is written. All the runs at once, to take that time only once.
 TEST(CommandLineSweepTest, AStopSignalEndsARealTimeSweepWithWhatWasMeasured) {
     struct Stop {
         int signal;
@@ -191,7 +191,8 @@ TEST(CommandLineSweepTest, AStopSignalEndsARealTimeSweepWithWhatWasMeasured) {
         const char* message;
     };
     const Stop stops[] = {{SIGTERM, 143, "tembrix: ended by SIGTERM\n"},
-                          {SIGINT, 130, "tembrix: interrupted by SIGINT\n"}};
+                          {SIGINT, 130, "tembrix: interrupted by SIGINT\n"},
+                          {SIGHUP, 129, "tembrix: ended by SIGHUP\n"}};
     ScratchDirectory directory;
     std::vector<std::filesystem::path> files;
     std::vector<std::unique_ptr<TembrixProcess>> runs;
@@ -276,7 +277,7 @@ TEST_P(HelpTest, ListsTheOptionsAndEveryExitStatus) {
     for (const char* option : GetParam().options)
         EXPECT_THAT(end.out, HasSubstr(option));
     EXPECT_THAT(end.out, HasSubstr("\nExit status"));
-    for (int status : {0, 1, 2, 3, 4, 130, 143})
+    for (int status : {0, 1, 2, 3, 4, 5, 129, 130, 143})
         EXPECT_THAT(end.out, HasSubstr("\n  " + std::to_string(status) + " ")) << status;
 }
 
