@@ -64,6 +64,13 @@ constexpr const char* CardOptions =
                                                 fundamental of a full-scale sine,
                                                 or off
                              latency=FRAMES     0 to 8192
+                           and faults to test the instrument's recovery, once
+                           that many seconds of audio have passed:
+                             die-after=SECONDS  both streams die (they are
+                                                opened again)
+                             overflow-after=SECONDS
+                                                the input overflows, losing
+                                                a period
                            e.g. gain=-6,highpass=100/2,lowpass=off,noise=-90
   --input=DEV, --output=DEV
                            with --audio=system: the input or the output

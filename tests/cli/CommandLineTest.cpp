@@ -294,9 +294,23 @@ INSTANTIATE_TEST_SUITE_P(
                           "frequency_hz,level_db,peak_db,window_gain_db,blocks"}},
                     Help{"Spectrum",
                          {"spectrum", "--help"},
-                         {"--audio=", "--virtual-card=", "--fast", "--window=", "--csv=", "--tone=",
-                          "--level=0|-20|off", "--blocks=", "--help", "frequency_hz,level_db"}}),
+                         {"--audio=", "--virtual-card=", "--fast",
+                          "--window=", "--csv=", "--tone=", "--level=0|-20|off", "--blocks=N",
+                          "1 to 100000", "--help", "frequency_hz,level_db"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An unknown key is refused with the list of keys; each is in the help.
+TEST(CommandLineHelpTest, DescribesEveryVirtualCardKeyThatARefusalLists) {
+    DeviceModel model = DeviceModel::ConsumerCard();
+    std::string error;
+    ASSERT_FALSE(ApplyVirtualCardSettings("bogus=1", model, error));
+    const std::string listed = "the keys are ";
+    ASSERT_THAT(error, HasSubstr(listed));
+    const ProcessEnd help = RunTembrix({"--help"}, 30s);
+    std::istringstream keys(error.substr(error.find(listed) + listed.size()));
+    for (std::string key; std::getline(keys >> std::ws, key, ',');)
+        EXPECT_THAT(help.out, HasSubstr(" " + key + "=")) << key;
+}
 
 // Looked up in PortAudio's list before anything opens; the audio libraries
 // say nothing of their own.
