@@ -1,5 +1,5 @@
-// SIGINT and SIGTERM from a terminal end the main dialog the way Esc does, so
-// that the normal shutdown runs.
+// SIGINT, SIGTERM and SIGHUP from a terminal end the main dialog the way Esc
+// does, so that the normal shutdown runs.
 #pragma once
 
 #include <functional>

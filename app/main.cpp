@@ -3,9 +3,11 @@
 #include "app/SignalBridge.h"
 #include "cli/CommandLine.h"
 #include "cli/DeviceOptions.h"
+#include "cli/ExitStatus.h"
 #include "cli/MeasureApp.h"
 #include "platform/AudioBackend.h"
 #include "platform/AudioDevices.h"
+#include "platform/StandardStreams.h"
 #include "platform/qt/QtMessageBoxes.h"
 #include "sim/VirtualCard.h"
 #include "ui/MainDlg.h"
@@ -80,6 +82,8 @@ int RunMeasurement(const cli::CommandLine& command) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (!platform::PrepareStandardStreams())
+        return cli::ExitFailed;
     cli::CommandLine command;
     if (const int status = cli::ParseCommandLine(argc, argv, command); status >= 0)
         return status;

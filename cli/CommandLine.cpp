@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "cli/ExitStatus.h"
+#include "cli/StandardOutput.h"
 #include "dsp/FFT.h"
 #include "dsp/SignalFormat.h"
 #include "measure/NumberFormat.h"
@@ -8,8 +9,12 @@
 #include "res/Version.h"
 #include "sim/VirtualCardSettings.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
+#include <cstdarg>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 namespace cli {
@@ -37,6 +42,7 @@ constexpr const char* ExitStatusTable = R"(Exit status (every subcommand):
   3    a sweep point (or a report's figure) could not be measured in time
   4    no audio from the input for 10 s
   5    the loop-back check before a report failed
+  129  ended by SIGHUP (the terminal closed), after writing what was measured
   130  interrupted by SIGINT, after writing what was measured
   143  ended by SIGTERM, after writing what was measured
 )";
@@ -58,6 +64,13 @@ constexpr const char* CardOptions =
                                                 fundamental of a full-scale sine,
                                                 or off
                              latency=FRAMES     0 to 8192
+                           and faults to test the instrument's recovery, once
+                           that many seconds of audio have passed:
+                             die-after=SECONDS  both streams die (they are
+                                                opened again)
+                             overflow-after=SECONDS
+                                                the input overflows, losing
+                                                a period
                            e.g. gain=-6,highpass=100/2,lowpass=off,noise=-90
   --input=DEV, --output=DEV
                            with --audio=system: the input or the output
@@ -86,8 +99,22 @@ devices, level, window, sample rate, block size), then a header line, then
 one row per point; numbers round-trip exactly and use '.' whatever the locale.
 )";
 
-void PrintWindowHelp() {
-    std::printf(R"(Usage: tembrix [OPTIONS]             the instrument's window
+// As printf, into a string.
+[[gnu::format(printf, 1, 2)]] std::string Format(const char* pattern, ...) {
+    std::va_list arguments;
+    va_start(arguments, pattern);
+    std::va_list again;
+    va_copy(again, arguments);
+    const int size = std::vsnprintf(nullptr, 0, pattern, arguments);
+    va_end(arguments);
+    std::string text(static_cast<std::size_t>(std::max(size, 0)), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, pattern, again);
+    va_end(again);
+    return text;
+}
+
+std::string WindowHelp() {
+    return Format(R"(Usage: tembrix [OPTIONS]             the instrument's window
        tembrix sweep [OPTIONS]       a frequency-response sweep, as CSV
        tembrix spectrum [OPTIONS]    the spectrum of a tone, as CSV
        tembrix report [OPTIONS]      a loop-back quality report
@@ -102,11 +129,11 @@ Options:
 The subcommands run without a window or a display.
 
 %s)",
-                CardOptions, ExitStatusTable);
+                  CardOptions, ExitStatusTable);
 }
 
-void PrintSweepHelp() {
-    std::printf(R"(Usage: tembrix sweep [OPTIONS]
+std::string SweepHelp() {
+    return Format(R"(Usage: tembrix sweep [OPTIONS]
 
 Measures a frequency response as the window's AFC button does: the tone steps
 from 10.77 Hz upward by a factor of 2205^0.01 (1.08) and at each of 99
@@ -137,11 +164,11 @@ the blocks that may still carry the tone cut short by it. When no block comes
 for 1 s a line says so, and another when blocks come again.
 
 %s)",
-                CardOptions, FastOption, MeasurementOptions, CsvRules, ExitStatusTable);
+                  CardOptions, FastOption, MeasurementOptions, CsvRules, ExitStatusTable);
 }
 
-void PrintSpectrumHelp() {
-    std::printf(R"(Usage: tembrix spectrum [OPTIONS]
+std::string SpectrumHelp() {
+    return Format(R"(Usage: tembrix spectrum [OPTIONS]
 
 Plays the tone, skips the blocks that may still carry what played before,
 then captures blocks, removes their DC offset (the mean, as the window's
@@ -154,17 +181,17 @@ Options:
 %s%s%s  --tone=HZ                the tone, 10.7666015625 to 22045 Hz
                            (default 1356.92307692308, as the window starts)
   --level=0|-20|off        the tone's level in dB (default 0)
-  --blocks=N               blocks to average (default 1)
+  --blocks=N               blocks to average, 1 to 100000 (default 1)
   --help                   this text
 
 %sColumns: frequency_hz,level_db (one row per bin, bin k at k * 44100 / 8192 Hz)
 
 %s)",
-                CardOptions, FastOption, MeasurementOptions, CsvRules, ExitStatusTable);
+                  CardOptions, FastOption, MeasurementOptions, CsvRules, ExitStatusTable);
 }
 
-void PrintReportHelp() {
-    std::printf(R"(Usage: tembrix report [OPTIONS]
+std::string ReportHelp() {
+    return Format(R"(Usage: tembrix report [OPTIONS]
 
 Measures a sound card, cable or amplifier through a loop-back cable and prints
 the figures, one a line. In this order:
@@ -213,7 +240,32 @@ Options:
   --help                   this text
 
 %s)",
-                CardOptions, FastOption, ExitStatusTable);
+                  CardOptions, FastOption, ExitStatusTable);
+}
+
+struct SubcommandName {
+    std::string_view word;
+    Subcommand subcommand;
+};
+
+constexpr std::array<SubcommandName, 3> Subcommands{{
+    {"sweep", Subcommand::Sweep},
+    {"spectrum", Subcommand::Spectrum},
+    {"report", Subcommand::Report},
+}};
+constexpr const char* SubcommandWords = "sweep, spectrum and report";
+
+std::optional<Subcommand> SubcommandNamed(std::string_view word) {
+    for (const SubcommandName& name : Subcommands)
+        if (name.word == word)
+            return name.subcommand;
+    return std::nullopt;
+}
+
+// One of Qt's own options, such as "-platform", which may take the next
+// argument as its value.
+bool QtOption(std::string_view argument) {
+    return argument.starts_with('-') && !argument.starts_with("--");
 }
 
 int Refuse(const std::string& reason) {
@@ -221,22 +273,17 @@ int Refuse(const std::string& reason) {
     return ExitUsage;
 }
 
-int PrintHelp(Subcommand subcommand) {
+std::string HelpText(Subcommand subcommand) {
     switch (subcommand) {
-    case Subcommand::Window:
-        PrintWindowHelp();
-        break;
     case Subcommand::Sweep:
-        PrintSweepHelp();
-        break;
+        return SweepHelp();
     case Subcommand::Spectrum:
-        PrintSpectrumHelp();
-        break;
+        return SpectrumHelp();
     case Subcommand::Report:
-        PrintReportHelp();
-        break;
+        return ReportHelp();
+    default:
+        return WindowHelp();
     }
-    return ExitDone;
 }
 
 bool ReadWhole(std::string_view text, int& value) {
@@ -283,11 +330,9 @@ class Parser {
         const bool spectrum = m_command.subcommand == Subcommand::Spectrum;
 
         if (name == "--help" && !hasValue)
-            return PrintHelp(m_command.subcommand);
-        if (name == "--version" && !hasValue) {
-            std::printf("tembrix %s\n", TembrixVersion);
-            return ExitDone;
-        }
+            return WriteStandardOutput(HelpText(m_command.subcommand));
+        if (name == "--version" && !hasValue)
+            return WriteStandardOutput("tembrix " + std::string(TembrixVersion) + "\n");
         if (name == "--audio" && hasValue)
             return Check(platform::ParseAudioBackend(value, m_command.audio), option,
                          "system or virtual");
@@ -403,23 +448,35 @@ class Parser {
     bool m_virtualCardGiven = false;
 };
 
+// A first argument without a leading '-' names the subcommand; any other is
+// the window's, an option of ours or of Qt's. Read before anything of the
+// window exists, so that a mistake never needs a display to be told.
+// -1 with the subcommand set, or the status to end with.
+int ReadSubcommand(int argc, char** argv, CommandLine& command) {
+    if (argc > 1 && !std::string_view(argv[1]).starts_with('-')) {
+        const std::optional<Subcommand> subcommand = SubcommandNamed(argv[1]);
+        if (!subcommand)
+            return Refuse("unknown subcommand '" + std::string(argv[1]) +
+                          "': the subcommands are " + SubcommandWords + " (see tembrix --help)");
+        command.subcommand = *subcommand;
+        command.level = *subcommand == Subcommand::Spectrum ? Level0dB : LevelMinus20dB;
+        return -1;
+    }
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        if (SubcommandNamed(word) && !QtOption(argv[i - 1]))
+            return Refuse("the subcommand must come first: tembrix " + std::string(word) +
+                          " [OPTIONS]");
+    }
+    return -1;
+}
+
 } // namespace
 
 int ParseCommandLine(int argc, char** argv, CommandLine& command) {
-    int first = 1;
-    if (argc > 1 && std::string_view(argv[1]) == "sweep") {
-        command.subcommand = Subcommand::Sweep;
-        command.level = LevelMinus20dB;
-        ++first;
-    } else if (argc > 1 && std::string_view(argv[1]) == "spectrum") {
-        command.subcommand = Subcommand::Spectrum;
-        command.level = Level0dB;
-        ++first;
-    } else if (argc > 1 && std::string_view(argv[1]) == "report") {
-        command.subcommand = Subcommand::Report;
-        command.level = LevelMinus20dB;
-        ++first;
-    }
+    if (const int status = ReadSubcommand(argc, argv, command); status >= 0)
+        return status;
+    const int first = command.subcommand == Subcommand::Window ? 1 : 2;
     Parser parser(command);
     for (int i = first; i < argc; ++i) {
         const std::string_view option = argv[i];

@@ -40,9 +40,11 @@ struct CommandLine {
     int blocks = 1;
 };
 
-// Reads the arguments. Ours start with "--"; in the window's case others are
-// left for Qt. Returns -1 to go on with `command`, or the status to end with:
-// ExitDone after --help, ExitUsage after a one-line reason on standard error.
+// Reads the arguments: a subcommand first, if any, then options. Ours start
+// with "--"; in the window's case others are left for Qt. Returns -1 to go on
+// with `command`, or the status to end with: ExitDone after --help or
+// --version (ExitFailed when standard output did not take them), ExitUsage
+// after a one-line reason on standard error.
 int ParseCommandLine(int argc, char** argv, CommandLine& command);
 
 } // namespace cli

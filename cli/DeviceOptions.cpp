@@ -1,6 +1,7 @@
 #include "cli/DeviceOptions.h"
 
 #include "cli/ExitStatus.h"
+#include "cli/StandardOutput.h"
 
 #include <cstdio>
 #include <vector>
@@ -53,8 +54,7 @@ int ListDevices(const CommandLine& command) {
     const std::vector<platform::AudioDeviceInfo> devices = platform::ListAudioDevices(&failure);
     if (!failure.empty())
         return cannotList(failure);
-    std::fputs(platform::DeviceListText(devices, inputChannelOf(command)).c_str(), stdout);
-    return ExitDone;
+    return WriteStandardOutput(platform::DeviceListText(devices, inputChannelOf(command)));
 }
 
 int ResolveDevices(const CommandLine& command, ChosenDevices& chosen) {

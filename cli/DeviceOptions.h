@@ -23,7 +23,8 @@ struct ChosenDevices {
 };
 
 // --list-devices on standard output: ExitDone, or ExitFailed with PortAudio's
-// words when it cannot list them.
+// words when it cannot list them or a line when standard output does not take
+// the list.
 int ListDevices(const CommandLine& command);
 
 // -1 with `chosen` filled in, or the status to end with: ExitUsage when a DEV

@@ -11,7 +11,8 @@ enum ExitStatus : int {
     ExitPointTimeout = 3,  // a sweep point (or a report's figure) not measured in time
     ExitNoAudio = 4,       // no audio from the input
     ExitLoopCheck = 5,     // the loop-back check before a report failed
-    ExitInterrupted = 130, // SIGINT, after writing what was measured
+    ExitHangUp = 129,      // SIGHUP (the terminal closed), after writing what was measured
+    ExitInterrupted = 130, // SIGINT, likewise
     ExitTerminated = 143,  // SIGTERM, likewise
 };
 

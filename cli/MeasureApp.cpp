@@ -13,7 +13,6 @@
 #include "platform/SoundCard.h"
 #include "res/Version.h"
 
-#include <csignal>
 #include <memory>
 
 namespace cli {
@@ -46,8 +45,6 @@ const char* MeasurementName(Subcommand subcommand) {
 BOOL CMeasureApp::InitInstance() {
     platform::TreatEveryProcessEndAsFailure();
     CatchStopSignals();
-    // A reader that went away is a write error, reported as such.
-    std::signal(SIGPIPE, SIG_IGN);
     ResultFile output;
     if (!output.Open(m_command.csvPath)) {
         m_status = Report({ExitFailed, output.Error()});

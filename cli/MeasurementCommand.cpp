@@ -8,13 +8,26 @@
 
 namespace cli {
 
+namespace {
+
+RunEnd EndBySignal(int signal) {
+    switch (signal) {
+    case SIGTERM:
+        return {ExitTerminated, "ended by SIGTERM"};
+    case SIGHUP:
+        return {ExitHangUp, "ended by SIGHUP"};
+    default:
+        return {ExitInterrupted, "interrupted by SIGINT"};
+    }
+}
+
+} // namespace
+
 RunEnd EndOfWaiting(BlockHandOff::Wait wait) {
     if (wait == BlockHandOff::Wait::NoAudio)
         return {ExitNoAudio, "no audio from the input for " +
                                  std::to_string(BlockHandOff::NoAudioLimit.count()) + " s"};
-    const int signal = CaughtStopSignal();
-    return {signal == SIGTERM ? ExitTerminated : ExitInterrupted,
-            signal == SIGTERM ? "ended by SIGTERM" : "interrupted by SIGINT"};
+    return EndBySignal(CaughtStopSignal());
 }
 
 int Report(const RunEnd& end) {

@@ -26,6 +26,7 @@ void HandleStopSignals(void (*handler)(int)) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 int CaughtStopSignal() {

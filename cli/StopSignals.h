@@ -1,12 +1,13 @@
-// SIGINT and SIGTERM during a command-line run: instead of ending the process
-// at once, they are noted, and the run ends between two blocks after writing
-// what it has measured.
+// SIGINT, SIGTERM and SIGHUP (the terminal closed) during a command-line run:
+// instead of ending the process at once, they are noted, and the run ends
+// between two blocks after writing what it has measured.
 #pragma once
 
 namespace cli {
 
 void CatchStopSignals();
-// SIGINT and SIGTERM call `handler`, which may do only async-signal-safe work.
+// SIGINT, SIGTERM and SIGHUP call `handler`, which may do only
+// async-signal-safe work.
 void HandleStopSignals(void (*handler)(int));
 // The stop signal caught, or 0.
 int CaughtStopSignal();

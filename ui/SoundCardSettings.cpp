@@ -51,6 +51,25 @@ void KeepListed(std::string& name, const std::vector<AudioDeviceInfo>& devices,
     name.clear();
 }
 
+// The file is the user's to edit: a channel that is not a number, or not one
+// the dialog offers, becomes the first, with a line.
+int RememberedInputChannel(const QSettings& settings) {
+    const QVariant value = settings.value(InputChannelKey, 1);
+    bool isNumber = false;
+    const int channel = value.toInt(&isNumber);
+    if (isNumber && channel >= 1 && channel <= MaxInputChannel)
+        return channel;
+    if (isNumber)
+        std::fprintf(stderr,
+                     "tembrix: the remembered input channel %d is not one of 1 to %d: using 1\n",
+                     channel, MaxInputChannel);
+    else
+        std::fprintf(stderr,
+                     "tembrix: the remembered input channel \"%s\" is not a number: using 1\n",
+                     value.toString().toLocal8Bit().constData());
+    return 1;
+}
+
 } // namespace
 
 bool RememberSoundCardChoice(const DeviceChoice& choice) {
@@ -71,10 +90,7 @@ DeviceChoice RememberedSoundCardChoice() {
     DeviceChoice choice;
     choice.input = settings.value(InputKey).toString().toStdString();
     choice.output = settings.value(OutputKey).toString().toStdString();
-    choice.inputChannel = settings.value(InputChannelKey, 1).toInt();
-    // The file is the user's to edit.
-    if (choice.inputChannel < 1 || choice.inputChannel > MaxInputChannel)
-        choice.inputChannel = 1;
+    choice.inputChannel = RememberedInputChannel(settings);
     return choice;
 }
 

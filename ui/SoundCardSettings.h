@@ -10,7 +10,9 @@ namespace ui {
 
 // False, with a line on standard error, when the choice cannot be written.
 bool RememberSoundCardChoice(const platform::DeviceChoice& choice);
-// What was remembered; the defaults when nothing was.
+// What was remembered; the defaults when nothing was. An input channel that
+// is not a number or out of range becomes the first, with a line on standard
+// error.
 platform::DeviceChoice RememberedSoundCardChoice();
 
 // `choice` with each device that `devices` no longer lists in its direction

@@ -58,7 +58,8 @@ std::string Quoted(const std::string& text) {
 }
 
 // A PulseAudio server as .ci/pulse-start runs it, in a folder of its own that
-// becomes XDG_RUNTIME_DIR for the program under test.
+// becomes XDG_RUNTIME_DIR for the program under test; a desktop's PULSE_SERVER
+// would lead the recordings here elsewhere.
 class PrivateSoundServer {
   public:
     PrivateSoundServer()
@@ -101,7 +102,7 @@ class PrivateSoundServer {
   private:
     int script(const char* name) const {
         const std::string command = "TEMBRIX_PULSE_DIR=" + Quoted(m_runtime) + " " +
-                                    Quoted(std::string(TEMBRIX_CI_DIR) + "/" + name) +
+                                    Quoted(TEMBRIX_CI_DIR "/" + std::string(name)) +
                                     " >/dev/null 2>&1";
         return std::system(command.c_str());
     }
@@ -109,6 +110,7 @@ class PrivateSoundServer {
     ScratchDirectory m_directory;
     std::string m_runtime;
     ScopedEnvironment m_environment;
+    ScopedEnvironment m_noOtherServer{"PULSE_SERVER", std::nullopt};
 };
 
 // The program, started with the time of its start kept, so that waits can

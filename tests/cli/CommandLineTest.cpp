@@ -183,7 +183,7 @@ TEST(CommandLineSweepTest, APointNotMeasuredInTimeEndsTheSweepWithWhatWasMeasure
 }
 
 // In real time a point takes about two seconds; each signal comes once the
-// first is written. Both runs at once, to take that time only once.
+// first is written. All the runs at once, to take that time only once.
 TEST(CommandLineSweepTest, AStopSignalEndsARealTimeSweepWithWhatWasMeasured) {
     struct Stop {
         int signal;
@@ -191,7 +191,8 @@ TEST(CommandLineSweepTest, AStopSignalEndsARealTimeSweepWithWhatWasMeasured) {
         const char* message;
     };
     const Stop stops[] = {{SIGTERM, 143, "tembrix: ended by SIGTERM\n"},
-                          {SIGINT, 130, "tembrix: interrupted by SIGINT\n"}};
+                          {SIGINT, 130, "tembrix: interrupted by SIGINT\n"},
+                          {SIGHUP, 129, "tembrix: ended by SIGHUP\n"}};
     ScratchDirectory directory;
     std::vector<std::filesystem::path> files;
     std::vector<std::unique_ptr<TembrixProcess>> runs;
@@ -276,7 +277,7 @@ TEST_P(HelpTest, ListsTheOptionsAndEveryExitStatus) {
     for (const char* option : GetParam().options)
         EXPECT_THAT(end.out, HasSubstr(option));
     EXPECT_THAT(end.out, HasSubstr("\nExit status"));
-    for (int status : {0, 1, 2, 3, 4, 130, 143})
+    for (int status : {0, 1, 2, 3, 4, 5, 129, 130, 143})
         EXPECT_THAT(end.out, HasSubstr("\n  " + std::to_string(status) + " ")) << status;
 }
 
@@ -293,9 +294,23 @@ INSTANTIATE_TEST_SUITE_P(
                           "frequency_hz,level_db,peak_db,window_gain_db,blocks"}},
                     Help{"Spectrum",
                          {"spectrum", "--help"},
-                         {"--audio=", "--virtual-card=", "--fast", "--window=", "--csv=", "--tone=",
-                          "--level=0|-20|off", "--blocks=", "--help", "frequency_hz,level_db"}}),
+                         {"--audio=", "--virtual-card=", "--fast",
+                          "--window=", "--csv=", "--tone=", "--level=0|-20|off", "--blocks=N",
+                          "1 to 100000", "--help", "frequency_hz,level_db"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An unknown key is refused with the list of keys; each is in the help.
+TEST(CommandLineHelpTest, DescribesEveryVirtualCardKeyThatARefusalLists) {
+    DeviceModel model = DeviceModel::ConsumerCard();
+    std::string error;
+    ASSERT_FALSE(ApplyVirtualCardSettings("bogus=1", model, error));
+    const std::string listed = "the keys are ";
+    ASSERT_THAT(error, HasSubstr(listed));
+    const ProcessEnd help = RunTembrix({"--help"}, 30s);
+    std::istringstream keys(error.substr(error.find(listed) + listed.size()));
+    for (std::string key; std::getline(keys >> std::ws, key, ',');)
+        EXPECT_THAT(help.out, HasSubstr(" " + key + "=")) << key;
+}
 
 // Looked up in PortAudio's list before anything opens; the audio libraries
 // say nothing of their own.

@@ -18,13 +18,26 @@ extern char** environ;
 
 namespace {
 
-// What a screen would be reached through; the program's measurements must
-// not need one.
-bool namesADisplay(std::string_view entry) {
-    for (std::string_view name : {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="})
+// What a screen would be reached through, which the program's measurements
+// must not need, and a desktop's sound server, which would stand in for the
+// tests' own.
+bool namesADisplayOrServer(std::string_view entry) {
+    for (std::string_view name :
+         {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "PULSE_SERVER="})
         if (entry.starts_with(name))
             return true;
     return false;
+}
+
+void setUp(posix_spawn_file_actions_t& files, const ChildDescriptor& descriptor) {
+    if (descriptor.source >= 0)
+        posix_spawn_file_actions_adddup2(&files, descriptor.source, descriptor.number);
+    else if (!descriptor.path.empty())
+        posix_spawn_file_actions_addopen(
+            &files, descriptor.number, descriptor.path.c_str(),
+            descriptor.number == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    else
+        posix_spawn_file_actions_addclose(&files, descriptor.number);
 }
 
 // Under LeakSanitizer the allocations of ALSA's unloaded plugins need their
@@ -56,7 +69,8 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
     return text.str();
 }
 
-TembrixProcess::TembrixProcess(const std::vector<std::string>& args) {
+TembrixProcess::TembrixProcess(const std::vector<std::string>& args,
+                               const std::vector<ChildDescriptor>& descriptors) {
     std::vector<std::string> argv{TEMBRIX_EXECUTABLE};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argvPointers;
@@ -67,7 +81,8 @@ TembrixProcess::TembrixProcess(const std::vector<std::string>& args) {
     std::string leakOptions = fullLeakStacks();
     std::vector<char*> environment;
     for (char** entry = environ; *entry != nullptr; ++entry)
-        if (!namesADisplay(*entry) && !std::string_view(*entry).starts_with("LSAN_OPTIONS="))
+        if (!namesADisplayOrServer(*entry) &&
+            !std::string_view(*entry).starts_with("LSAN_OPTIONS="))
             environment.push_back(*entry);
     environment.push_back(leakOptions.data());
     environment.push_back(nullptr);
@@ -79,6 +94,8 @@ TembrixProcess::TembrixProcess(const std::vector<std::string>& args) {
     posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    for (const ChildDescriptor& descriptor : descriptors)
+        setUp(files, descriptor);
 
     // As a shell starts it: the stop signals at their defaults and unblocked,
     // whatever the test runner did with them.
@@ -88,6 +105,7 @@ TembrixProcess::TembrixProcess(const std::vector<std::string>& args) {
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGINT);
     sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGHUP);
     sigaddset(&defaults, SIGPIPE);
     sigset_t nothingBlocked;
     sigemptyset(&nothingBlocked);
@@ -150,7 +168,8 @@ ProcessEnd TembrixProcess::Wait(std::chrono::seconds limit) {
     return end;
 }
 
-ProcessEnd RunTembrix(const std::vector<std::string>& args, std::chrono::seconds limit) {
-    TembrixProcess process(args);
+ProcessEnd RunTembrix(const std::vector<std::string>& args, std::chrono::seconds limit,
+                      const std::vector<ChildDescriptor>& descriptors) {
+    TembrixProcess process(args, descriptors);
     return process.Wait(limit);
 }

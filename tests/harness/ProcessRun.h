@@ -1,8 +1,10 @@
 // The program run as its own process, as from a shell without a display:
 // DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are taken out of its
-// environment, so that a dependency on a screen shows, and its standard output
-// and error are captured. A run that outlives its limit is killed, so that a
-// hang fails the test instead of stalling it.
+// environment, so that a dependency on a screen shows, and PULSE_SERVER, so
+// that it reaches the sound server of the tests ($XDG_RUNTIME_DIR) rather than
+// a desktop's; its standard output and error are captured. A run that
+// outlives its limit is killed, so that a hang fails the test instead of
+// stalling it.
 #pragma once
 
 #include <sys/types.h>
@@ -38,10 +40,24 @@ struct ProcessEnd {
     std::string err; // standard error
 };
 
+// One of the child's standard descriptors set up otherwise than standard
+// input from /dev/null and the outputs captured.
+struct ChildDescriptor {
+    int number;       // 0, 1 or 2
+    std::string path; // opened on this file, for reading if 0, else writing
+    int source = -1;  // or a duplicate of this descriptor of the test's
+
+    static ChildDescriptor Closed(int number) { return {number, "", -1}; }
+    static ChildDescriptor OnFile(int number, std::string path) { return {number, path, -1}; }
+    static ChildDescriptor CopyOf(int number, int source) { return {number, "", source}; }
+};
+
 class TembrixProcess {
   public:
-    // Starts `tembrix ARGS...` with standard input from /dev/null.
-    explicit TembrixProcess(const std::vector<std::string>& args);
+    // Starts `tembrix ARGS...` with standard input from /dev/null and
+    // `descriptors` in place of those defaults.
+    explicit TembrixProcess(const std::vector<std::string>& args,
+                            const std::vector<ChildDescriptor>& descriptors = {});
     // Kills the process if it still runs.
     ~TembrixProcess();
     TembrixProcess(const TembrixProcess&) = delete;
@@ -61,4 +77,5 @@ class TembrixProcess {
 };
 
 ProcessEnd RunTembrix(const std::vector<std::string>& args,
-                      std::chrono::seconds limit = std::chrono::seconds(120));
+                      std::chrono::seconds limit = std::chrono::seconds(120),
+                      const std::vector<ChildDescriptor>& descriptors = {});

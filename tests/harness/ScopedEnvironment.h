@@ -1,4 +1,5 @@
-// An environment variable set for one test's child processes, restored after.
+// An environment variable set, or taken away (nullopt), for one test's child
+// processes, restored after.
 #pragma once
 
 #include <cstdlib>
@@ -7,10 +8,13 @@
 
 class ScopedEnvironment {
   public:
-    ScopedEnvironment(const char* name, const std::string& value) : m_name(name) {
+    ScopedEnvironment(const char* name, const std::optional<std::string>& value) : m_name(name) {
         if (const char* old = std::getenv(name))
             m_old = old;
-        ::setenv(name, value.c_str(), 1);
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
     }
     ~ScopedEnvironment() {
         if (m_old)

@@ -341,6 +341,7 @@ class PrivateServerCard : public ::testing::Test {
         REQUIRE_SOUND_SERVER(server("start"),
                              "no PulseAudio server could be started with .ci/pulse-start");
         ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
+        ::unsetenv("PULSE_SERVER"); // a desktop's server would stand in for this one
     }
     void TearDown() override { server("stop"); }
 

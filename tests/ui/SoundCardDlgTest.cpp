@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QListWidget>
 #include <QMenu>
@@ -93,6 +94,30 @@ TEST(SoundCardSettings, ARememberedDeviceThatIsGoneFallsBackToTheDefaultWithALin
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2);
     EXPECT_EQ(ui::KeepListedDevices({Hdmi, Hdmi, 1}, Devices), (DeviceChoice{"", Hdmi, 1}))
         << "an output is no input";
+}
+
+TEST(SoundCardSettings, ARememberedInputChannelThatIsNoChannelFallsBackToTheFirstWithALine) {
+    const struct {
+        const char* written;
+        const char* line;
+    } cases[] = {
+        {"5", "tembrix: the remembered input channel 5 is not one of 1 to 2: using 1\n"},
+        {"abc", "tembrix: the remembered input channel \"abc\" is not a number: using 1\n"},
+    };
+    for (const auto& edited : cases) {
+        SCOPED_TRACE(edited.written);
+        const TemporaryConfig config;
+        ASSERT_TRUE(QDir(config.folder.path()).mkpath("tembrix"));
+        QFile file(config.folder.path() + "/tembrix/tembrix.conf");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("[soundCard]\ninputChannel=") + edited.written + "\n");
+        file.close();
+
+        testing::internal::CaptureStderr();
+        const DeviceChoice remembered = ui::RememberedSoundCardChoice();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), edited.line);
+        EXPECT_EQ(remembered.inputChannel, 1);
+    }
 }
 
 struct SoundCardItem : LiveDialog {
