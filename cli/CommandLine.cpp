@@ -224,6 +224,19 @@ Integrity: blocks dropped, gaps in the input, sweep points that met noise
   used. A figure within 3 dB of what 16-bit audio itself allows is marked: it
   measures the format, not the card.
 
+A report that ends early (a signal, a figure not measured in time, no audio)
+still writes what it measured. Its table and page say "incomplete" in their
+heading, then what stopped it, what was measured (the sweep's points so far)
+and what was not; a figure or part not measured reads "not measured". The
+response's figures need the level at 1010.86 Hz, a deviation range every
+point of its band, and "not reached" the whole sweep.
+
+JSON keys: "complete" (true, or false for a report that ended early),
+"response" ("reference_hz", the frequency of "reference_db", the deviation
+ranges, the -3 dB frequencies, "points"), "thd", "thd_n",
+"dynamic_range_db_a", "noise", "integrity", "at_format_limit". A figure not
+measured is null, never a number measured for something else.
+
 The report's tones are rounded to the nearest 16-bit value (the window
 truncates toward zero, which alone would limit THD+N to about -95 dB).
 

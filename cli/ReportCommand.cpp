@@ -12,23 +12,14 @@
 
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <vector>
 
 namespace cli {
-namespace {
-
-constexpr double NotMeasured = std::numeric_limits<double>::quiet_NaN();
-
-} // namespace
 
 ReportCommand::ReportCommand(const CommandLine& command)
     : m_command(command), m_runner(command.windowType, command.pointTimeoutSeconds) {
-    m_report.response.referenceDb = NotMeasured;
-    m_report.narrowDeviationDb = m_report.wideDeviationDb = {NotMeasured, NotMeasured};
-    m_report.distortion = {NotMeasured, {},          NotMeasured, NotMeasured,
-                           NotMeasured, NotMeasured, {},          false};
-    m_report.dynamicRangeDbA = m_report.noiseDbfs = m_report.noiseDbfsA = NotMeasured;
+    // Nothing measured yet: where the reference will be, and no figure.
+    SummariseReportResponse(m_report, SweepPointFrequencies(FftSize));
 }
 
 void ReportCommand::SetTone() {
@@ -45,20 +36,12 @@ int ReportCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
                            static_cast<int>(SweepPointFrequencies(FftSize).size()));
     RunEnd end = MeasureResponse(blocks, progress);
     progress.Finish();
-    if (end.status == ExitDone) {
-        Say("Distortion at -1 dBFS...");
-        end = MeasureDistortion(blocks, DistortionToneDbfs, m_report.distortion);
-    }
-    if (end.status == ExitDone) {
-        Say("Dynamic range at -60 dBFS...");
-        DistortionMeter::Result quiet;
-        end = MeasureDistortion(blocks, DynamicRangeToneDbfs, quiet);
-        m_report.dynamicRangeDbA = -quiet.residualDbfsA;
-    }
-    if (end.status == ExitDone) {
-        Say("Noise with the tone off...");
+    if (end.status == ExitDone)
+        end = MeasureDistortion(blocks);
+    if (end.status == ExitDone)
+        end = MeasureDynamicRange(blocks);
+    if (end.status == ExitDone)
         end = MeasureNoise(blocks);
-    }
     return WriteReport(output, end);
 }
 
@@ -89,19 +72,36 @@ RunEnd ReportCommand::MeasureResponse(BlockHandOff& blocks, SweepProgress& progr
     const FrequencySweep& sweep = m_runner.Sweep();
     m_report.points.assign(sweep.Points().begin(), sweep.Points().end());
     m_report.noisyPoints = sweep.NoisyPoints();
-    if (m_report.points.empty())
-        return end;
-    m_report.response = SummariseResponse(m_report.points, WideBandLowHz, WideBandHighHz);
-    const double reference = m_report.response.referenceDb;
-    m_report.narrowDeviationDb =
-        DeviationRange(m_report.points, reference, NarrowBandLowHz, NarrowBandHighHz);
-    m_report.wideDeviationDb =
-        DeviationRange(m_report.points, reference, WideBandLowHz, WideBandHighHz);
+    SummariseReportResponse(m_report, SweepPointFrequencies(FftSize));
+    if (end.status == ExitDone)
+        m_report.SetMeasured(ReportPart::Response);
     return end;
 }
 
-RunEnd ReportCommand::MeasureDistortion(BlockHandOff& blocks, double toneDbfs,
-                                        DistortionMeter::Result& result) {
+RunEnd ReportCommand::MeasureDistortion(BlockHandOff& blocks) {
+    Say("Distortion at -1 dBFS...");
+    DistortionMeter::Result result;
+    const RunEnd end = MeasureTone(blocks, DistortionToneDbfs, result);
+    if (end.status == ExitDone) {
+        m_report.distortion = result;
+        m_report.SetMeasured(ReportPart::Distortion);
+    }
+    return end;
+}
+
+RunEnd ReportCommand::MeasureDynamicRange(BlockHandOff& blocks) {
+    Say("Dynamic range at -60 dBFS...");
+    DistortionMeter::Result result;
+    const RunEnd end = MeasureTone(blocks, DynamicRangeToneDbfs, result);
+    if (end.status == ExitDone) {
+        m_report.dynamicRangeDbA = -result.residualDbfsA;
+        m_report.SetMeasured(ReportPart::DynamicRange);
+    }
+    return end;
+}
+
+RunEnd ReportCommand::MeasureTone(BlockHandOff& blocks, double toneDbfs,
+                                  DistortionMeter::Result& result) {
     const BlockHandOff::Wait wait = blocks.ChangeAtNextBlock([&] { PlayTestTone(toneDbfs); });
     if (wait != BlockHandOff::Wait::Block)
         return EndOfWaiting(wait);
@@ -114,6 +114,7 @@ RunEnd ReportCommand::MeasureDistortion(BlockHandOff& blocks, double toneDbfs,
 }
 
 RunEnd ReportCommand::MeasureNoise(BlockHandOff& blocks) {
+    Say("Noise with the tone off...");
     const BlockHandOff::Wait wait = blocks.ChangeAtNextBlock([&] { PlaySilence(); });
     if (wait != BlockHandOff::Wait::Block)
         return EndOfWaiting(wait);
@@ -126,6 +127,7 @@ RunEnd ReportCommand::MeasureNoise(BlockHandOff& blocks) {
     m_report.noiseDbfs = meter.Dbfs();
     m_report.noiseDbfsA = meter.DbfsA();
     m_report.noiseSpectrumDb = meter.SpectrumDb();
+    m_report.SetMeasured(ReportPart::Noise);
     return end;
 }
 
@@ -175,6 +177,7 @@ RunEnd ReportCommand::TakeSettledBlocks(BlockHandOff& blocks, int count,
 // What was measured is written, also when the run ended early; a write that
 // fails makes a complete run fail.
 int ReportCommand::WriteReport(ResultFile& output, const RunEnd& end) {
+    m_report.stopReason = end.why;
     m_report.gaps = platform::InputGaps(*InDevice());
     m_report.outputGaps = platform::OutputGaps(*OutDevice());
     m_report.streamReopens = platform::StreamReopens();

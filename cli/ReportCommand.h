@@ -23,10 +23,14 @@ class ReportCommand : public MeasurementCommand {
 
   private:
     RunEnd CheckTheLoop(BlockHandOff& blocks);
+    // Each stores its figures, and marks its part measured, only when it
+    // measured them whole.
     RunEnd MeasureResponse(BlockHandOff& blocks, SweepProgress& progress);
-    RunEnd MeasureDistortion(BlockHandOff& blocks, double toneDbfs,
-                             DistortionMeter::Result& result);
+    RunEnd MeasureDistortion(BlockHandOff& blocks);
+    RunEnd MeasureDynamicRange(BlockHandOff& blocks);
     RunEnd MeasureNoise(BlockHandOff& blocks);
+    // The report's tone at `toneDbfs`, measured over settled blocks.
+    RunEnd MeasureTone(BlockHandOff& blocks, double toneDbfs, DistortionMeter::Result& result);
 
     // The report's tone at 997 Hz, rounded to the nearest 16-bit value.
     void PlayTestTone(double dbfs);

@@ -54,6 +54,33 @@ std::string JsonObject(const std::vector<std::pair<std::string, std::string>>& m
     return out + "\n}";
 }
 
+constexpr double NotMeasured = LoopbackReport::NotMeasured;
+
+// SummariseResponse takes the point nearest 1 kHz on a log axis for its
+// reference; among the planned frequencies that is this one.
+constexpr double NominalReferenceHz = 1000;
+
+double PlannedReferenceHz(std::span<const double> planHz) {
+    const auto octavesAway = [](double hz) { return std::abs(std::log2(hz / NominalReferenceHz)); };
+    const auto nearest = std::min_element(planHz.begin(), planHz.end(), [&](double a, double b) {
+        return octavesAway(a) < octavesAway(b);
+    });
+    return nearest == planHz.end() ? NotMeasured : *nearest;
+}
+
+bool SameFrequency(double a, double b) {
+    return std::abs(a - b) <= 1e-9 * std::abs(b);
+}
+
+// Every planned frequency in [lowHz, highHz] has its point.
+bool BandMeasured(const LoopbackReport& report, std::span<const double> planHz, double lowHz,
+                  double highHz) {
+    const auto inBand = [&](double hz) { return hz >= lowHz && hz <= highHz; };
+    return std::count_if(planHz.begin(), planHz.end(), inBand) ==
+           std::count_if(report.points.begin(), report.points.end(),
+                         [&](const ResponsePoint& point) { return inBand(point.frequencyHz); });
+}
+
 double Percent(double db) {
     return 100 * std::pow(10.0, db / 20);
 }
@@ -63,12 +90,13 @@ struct Limited {
 };
 
 Limited AtFormatLimit(const LoopbackReport& report, const FormatLimits& limits) {
-    return {
-        report.distortion.thdDb < limits.thdDb + FormatLimitMarginDb,
-        report.distortion.thdNDb<limits.thdNDb + FormatLimitMarginDb, report.dynamicRangeDbA> limits
-                .dynamicRangeDbA -
-            FormatLimitMarginDb,
-        !report.digitalSilence && report.noiseDbfs < limits.noiseDbfs + FormatLimitMarginDb};
+    const bool distortion = report.Measured(ReportPart::Distortion);
+    return {distortion && report.distortion.thdDb < limits.thdDb + FormatLimitMarginDb,
+            distortion && report.distortion.thdNDb < limits.thdNDb + FormatLimitMarginDb,
+            report.Measured(ReportPart::DynamicRange) &&
+                report.dynamicRangeDbA > limits.dynamicRangeDbA - FormatLimitMarginDb,
+            report.Measured(ReportPart::Noise) && !report.digitalSilence &&
+                report.noiseDbfs < limits.noiseDbfs + FormatLimitMarginDb};
 }
 
 class Table {
@@ -109,12 +137,47 @@ DistortionMeter::Result MeasureRoundedTone(double dbfs, int fftSize) {
     return meter.Compute();
 }
 
-std::string Corner(const std::optional<double>& hz) {
-    return hz ? SignificantText(*hz, 6) : "not reached";
+// A -3 dB point where the response crosses it; "not reached" only when the
+// points that could have crossed were all measured.
+std::string Corner(const std::optional<double>& hz, bool allMeasured) {
+    return hz ? SignificantText(*hz, 6) : allMeasured ? "not reached" : "not measured";
 }
 
-std::string Range(const std::pair<double, double>& range) {
-    return FixedText(range.first, 2) + " to " + FixedText(range.second, 2);
+void RangeLine(Table& table, const std::string& name, const std::pair<double, double>& range) {
+    if (std::isfinite(range.first) && std::isfinite(range.second))
+        table.Line(name, FixedText(range.first, 2) + " to " + FixedText(range.second, 2), "dB");
+    else
+        table.Line(name, "not measured", "");
+}
+
+constexpr const char* PartNames[ReportPartCount] = {"frequency response", "distortion",
+                                                    "dynamic range", "noise"};
+
+std::string PointCount(const LoopbackReport& report) {
+    return std::to_string(report.points.size()) +
+           (report.points.size() < report.plannedPoints
+                ? " of " + std::to_string(report.plannedPoints)
+                : "") +
+           " points";
+}
+
+// What an incomplete report holds: the parts measured (the sweep's points
+// when it stopped in the sweep) and those not measured.
+void ListParts(Table& table, const LoopbackReport& report) {
+    std::string measured = "loop check", notMeasured;
+    for (std::size_t part = 0; part < ReportPartCount; ++part) {
+        const bool partly =
+            part == static_cast<std::size_t>(ReportPart::Response) && !report.points.empty();
+        if (report.measured.test(part))
+            measured += std::string(", ") + PartNames[part];
+        else if (partly)
+            measured += std::string(", ") + PartNames[part] + " (" + PointCount(report) + ")";
+        else
+            notMeasured += (notMeasured.empty() ? "" : ", ") + std::string(PartNames[part]);
+    }
+    table.Line("stopped", report.stopReason.empty() ? "early" : report.stopReason, "");
+    table.Line("measured", measured, "");
+    table.Line("not measured", notMeasured, "");
 }
 
 } // namespace
@@ -139,43 +202,81 @@ FormatLimits SixteenBitLimits(int fftSize) {
             PowerDbfs(rounding * shareA)};
 }
 
+void SummariseReportResponse(LoopbackReport& report, std::span<const double> planHz) {
+    report.plannedPoints = planHz.size();
+    report.response = SummariseResponse(report.points, WideBandLowHz, WideBandHighHz);
+    report.narrowDeviationDb = report.wideDeviationDb = {NotMeasured, NotMeasured};
+    const double referenceHz = PlannedReferenceHz(planHz);
+    if (!report.response.valid || !SameFrequency(report.response.referenceHz, referenceHz)) {
+        // The point nearest 1 kHz among those measured is some other point.
+        report.response = {};
+        report.response.referenceHz = referenceHz;
+        report.response.referenceDb = NotMeasured;
+        return;
+    }
+    const double referenceDb = report.response.referenceDb;
+    if (BandMeasured(report, planHz, NarrowBandLowHz, NarrowBandHighHz))
+        report.narrowDeviationDb =
+            DeviationRange(report.points, referenceDb, NarrowBandLowHz, NarrowBandHighHz);
+    if (BandMeasured(report, planHz, WideBandLowHz, WideBandHighHz))
+        report.wideDeviationDb =
+            DeviationRange(report.points, referenceDb, WideBandLowHz, WideBandHighHz);
+}
+
 std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits) {
     const RunInfo& run = report.run;
     const Limited limited = AtFormatLimit(report, limits);
     Table table;
-    table.Text("Tembrix " + run.version + " loop-back report, " + run.dateTime + "\n");
+    table.Text("Tembrix " + run.version + " loop-back report" +
+               (report.Complete() ? "" : " (incomplete)") + ", " + run.dateTime + "\n");
     table.Line("audio", run.audio, "");
     table.Line("input", run.inputDevice, "");
     table.Line("output", run.outputDevice, "");
     table.Line("sweep level, window", run.level + ", " + run.window, "");
+    if (!report.Complete())
+        ListParts(table, report);
 
-    table.Heading("Frequency response (stepped sweep, " + std::to_string(report.points.size()) +
-                  " points)");
-    table.Line("level at " + SignificantText(report.response.referenceHz, 6) + " Hz",
-               FixedText(report.response.referenceDb, 2), "dB");
-    table.Line("deviation 40 Hz - 15 kHz", Range(report.narrowDeviationDb), "dB");
-    table.Line("deviation 20 Hz - 20 kHz", Range(report.wideDeviationDb), "dB");
-    table.Line("-3 dB below", Corner(report.response.minus3dbLowHz),
-               report.response.minus3dbLowHz ? "Hz" : "");
-    table.Line("-3 dB above", Corner(report.response.minus3dbHighHz),
-               report.response.minus3dbHighHz ? "Hz" : "");
+    const ResponseSummary& response = report.response;
+    // The sweep runs upward: one that reached its reference measured every
+    // point below it, but above it only the whole sweep can tell that -3 dB
+    // is not reached.
+    const bool swept = report.points.size() >= report.plannedPoints;
+    table.Heading("Frequency response (stepped sweep, " + PointCount(report) + ")");
+    table.Line("level at " + SignificantText(response.referenceHz, 6) + " Hz",
+               response.valid ? FixedText(response.referenceDb, 2) : "not measured",
+               response.valid ? "dB" : "");
+    RangeLine(table, "deviation 40 Hz - 15 kHz", report.narrowDeviationDb);
+    RangeLine(table, "deviation 20 Hz - 20 kHz", report.wideDeviationDb);
+    table.Line("-3 dB below", Corner(response.minus3dbLowHz, response.valid),
+               response.minus3dbLowHz ? "Hz" : "");
+    table.Line("-3 dB above", Corner(response.minus3dbHighHz, response.valid && swept),
+               response.minus3dbHighHz ? "Hz" : "");
 
     const DistortionMeter::Result& d = report.distortion;
     table.Heading("Distortion (997 Hz at -1 dBFS)");
-    table.Line("THD", FixedText(d.thdDb, 1) + " dB, " + SignificantText(Percent(d.thdDb), 3), "%",
-               limited.thd, d.clipped);
-    for (std::size_t i = 0; i < d.harmonicsDb.size(); ++i)
-        table.Line("  harmonic " + std::to_string(i + 2), FixedText(d.harmonicsDb[i], 1), "dB");
-    table.Line("THD+N (20 Hz - 20 kHz)",
-               FixedText(d.thdNDb, 1) + " dB, " + SignificantText(Percent(d.thdNDb), 3), "%",
-               limited.thdN, d.clipped);
+    if (!report.Measured(ReportPart::Distortion)) {
+        table.Text("  not measured\n");
+    } else {
+        table.Line("THD", FixedText(d.thdDb, 1) + " dB, " + SignificantText(Percent(d.thdDb), 3),
+                   "%", limited.thd, d.clipped);
+        for (std::size_t i = 0; i < d.harmonicsDb.size(); ++i)
+            table.Line("  harmonic " + std::to_string(i + 2), FixedText(d.harmonicsDb[i], 1), "dB");
+        table.Line("THD+N (20 Hz - 20 kHz)",
+                   FixedText(d.thdNDb, 1) + " dB, " + SignificantText(Percent(d.thdNDb), 3), "%",
+                   limited.thdN, d.clipped);
+    }
 
     table.Heading("Dynamic range (997 Hz at -60 dBFS)");
-    table.Line("dynamic range", FixedText(report.dynamicRangeDbA, 1), "dB(A)",
-               limited.dynamicRange);
+    if (!report.Measured(ReportPart::DynamicRange))
+        table.Text("  not measured\n");
+    else
+        table.Line("dynamic range", FixedText(report.dynamicRangeDbA, 1), "dB(A)",
+                   limited.dynamicRange);
 
     table.Heading("Noise (tone off, 20 Hz - 20 kHz)");
-    if (report.digitalSilence) {
+    if (!report.Measured(ReportPart::Noise)) {
+        table.Text("  not measured\n");
+    } else if (report.digitalSilence) {
         table.Line("noise", "digital silence", "");
     } else {
         table.Line("noise", FixedText(report.noiseDbfs, 1), "dBFS", limited.noise);
@@ -195,6 +296,12 @@ std::string ReportJson(const LoopbackReport& report, const FormatLimits& limits)
     const RunInfo& run = report.run;
     const DistortionMeter::Result& d = report.distortion;
     const Limited limited = AtFormatLimit(report, limits);
+    const auto number = [&](ReportPart part, double value) {
+        return report.Measured(part) ? JsonNumber(value) : std::string("null");
+    };
+    const auto boolean = [&](ReportPart part, bool value) {
+        return !report.Measured(part) ? "null" : value ? "true" : "false";
+    };
     const auto range = [](const std::pair<double, double>& p) {
         return JsonArray({JsonNumber(p.first), JsonNumber(p.second)});
     };
@@ -202,7 +309,7 @@ std::string ReportJson(const LoopbackReport& report, const FormatLimits& limits)
         return hz ? JsonNumber(*hz) : std::string("null");
     };
     const auto noise = [&](double dbfs) {
-        return report.digitalSilence ? std::string("null") : JsonNumber(dbfs);
+        return report.digitalSilence ? std::string("null") : number(ReportPart::Noise, dbfs);
     };
     std::vector<std::string> points;
     for (const ResponsePoint& point : report.points)
@@ -217,33 +324,38 @@ std::string ReportJson(const LoopbackReport& report, const FormatLimits& limits)
         if (flag)
             atLimit.push_back(JsonString(key));
 
+    const ResponseSummary& r = report.response;
     const std::string response =
-        JsonObject({{"reference_db", JsonNumber(report.response.referenceDb)},
+        JsonObject({{"reference_hz", JsonNumber(r.referenceHz)},
+                    {"reference_db", r.valid ? JsonNumber(r.referenceDb) : "null"},
                     {"deviation_40_15k_db", range(report.narrowDeviationDb)},
                     {"deviation_20_20k_db", range(report.wideDeviationDb)},
-                    {"minus3db_low_hz", corner(report.response.minus3dbLowHz)},
-                    {"minus3db_high_hz", corner(report.response.minus3dbHighHz)},
+                    {"minus3db_low_hz", corner(r.minus3dbLowHz)},
+                    {"minus3db_high_hz", corner(r.minus3dbHighHz)},
                     {"points", JsonArray(points)}});
+    const bool distortion = report.Measured(ReportPart::Distortion);
     return JsonObject(
                {{"version", JsonString(run.version)},
                 {"date", JsonString(run.dateTime)},
+                {"complete", report.Complete() ? "true" : "false"},
                 {"audio", JsonString(run.audio)},
                 {"input", JsonString(run.inputDevice)},
                 {"output", JsonString(run.outputDevice)},
                 {"sweep_level", JsonString(run.level)},
                 {"window", JsonString(run.window)},
                 {"response", response},
-                {"thd", JsonObject({{"db", JsonNumber(d.thdDb)},
-                                    {"percent", JsonNumber(Percent(d.thdDb))},
-                                    {"harmonics_db", JsonArray(harmonics)},
-                                    {"clipped", d.clipped ? "true" : "false"}})},
-                {"thd_n", JsonObject({{"db", JsonNumber(d.thdNDb)},
-                                      {"percent", JsonNumber(Percent(d.thdNDb))}})},
-                {"dynamic_range_db_a", JsonNumber(report.dynamicRangeDbA)},
-                {"noise",
-                 JsonObject({{"dbfs", noise(report.noiseDbfs)},
-                             {"dbfs_a", noise(report.noiseDbfsA)},
-                             {"digital_silence", report.digitalSilence ? "true" : "false"}})},
+                {"thd", JsonObject({{"db", number(ReportPart::Distortion, d.thdDb)},
+                                    {"percent", number(ReportPart::Distortion, Percent(d.thdDb))},
+                                    {"harmonics_db", distortion ? JsonArray(harmonics) : "null"},
+                                    {"clipped", boolean(ReportPart::Distortion, d.clipped)}})},
+                {"thd_n",
+                 JsonObject({{"db", number(ReportPart::Distortion, d.thdNDb)},
+                             {"percent", number(ReportPart::Distortion, Percent(d.thdNDb))}})},
+                {"dynamic_range_db_a", number(ReportPart::DynamicRange, report.dynamicRangeDbA)},
+                {"noise", JsonObject({{"dbfs", noise(report.noiseDbfs)},
+                                      {"dbfs_a", noise(report.noiseDbfsA)},
+                                      {"digital_silence",
+                                       boolean(ReportPart::Noise, report.digitalSilence)}})},
                 {"integrity", JsonObject({{"dropped_blocks", std::to_string(report.droppedBlocks)},
                                           {"gaps", std::to_string(report.gaps)},
                                           {"output_gaps", std::to_string(report.outputGaps)},

@@ -9,7 +9,10 @@
 #include "measure/ResponseSummary.h"
 #include "measure/ResultCsv.h"
 
+#include <bitset>
 #include <cstdint>
+#include <limits>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,24 +28,48 @@ constexpr double DynamicRangeToneDbfs = -60;
 constexpr double NarrowBandLowHz = 40, NarrowBandHighHz = 15000;
 constexpr double WideBandLowHz = 20, WideBandHighHz = 20000;
 
+// The parts of a report after its loop check, in the order they are
+// measured. A report that ends early holds the parts before the one it
+// stopped in, and the points its sweep had measured.
+enum class ReportPart { Response, Distortion, DynamicRange, Noise };
+constexpr std::size_t ReportPartCount = 4;
+
+// A figure not measured is not a number.
 struct LoopbackReport {
+    static constexpr double NotMeasured = std::numeric_limits<double>::quiet_NaN();
+
     RunInfo run;
-    std::vector<ResponsePoint> points;
-    ResponseSummary response; // reference and -3 dB frequencies
-    std::pair<double, double> narrowDeviationDb;
-    std::pair<double, double> wideDeviationDb;
-    DistortionMeter::Result distortion; // at -1 dBFS
-    double dynamicRangeDbA = 0;
+    std::bitset<ReportPartCount> measured; // by ReportPart: measured whole
+    std::string stopReason;                // why it ended early; empty when complete
+    std::vector<ResponsePoint> points;     // the sweep's, from its first frequency
+    std::size_t plannedPoints = 0;         // those of a whole sweep
+    ResponseSummary response;              // reference and -3 dB frequencies
+    std::pair<double, double> narrowDeviationDb{NotMeasured, NotMeasured};
+    std::pair<double, double> wideDeviationDb{NotMeasured, NotMeasured};
+    DistortionMeter::Result distortion{NotMeasured, {},          NotMeasured, NotMeasured,
+                                       NotMeasured, NotMeasured, {},          false}; // at -1 dBFS
+    double dynamicRangeDbA = NotMeasured;
     bool digitalSilence = false;
-    double noiseDbfs = 0;
-    double noiseDbfsA = 0;
+    double noiseDbfs = NotMeasured;
+    double noiseDbfsA = NotMeasured;
     std::vector<double> noiseSpectrumDb; // rectangle window, tone off
     std::uint64_t droppedBlocks = 0;
     std::uint64_t gaps = 0; // in the input
     std::uint64_t outputGaps = 0;
     std::uint64_t streamReopens = 0;
     int noisyPoints = 0;
+
+    void SetMeasured(ReportPart part) { measured.set(static_cast<std::size_t>(part)); }
+    bool Measured(ReportPart part) const { return measured.test(static_cast<std::size_t>(part)); }
+    bool Complete() const { return measured.all(); }
 };
+
+// The response's figures from report.points, the points of a sweep over
+// `planHz` from its first frequency: all of them, or those measured before it
+// stopped. The reference is the level at the planned frequency nearest 1 kHz
+// (1010.86 Hz); a sweep that never measured it has no reference and no figure
+// re it. A deviation range needs every planned point of its band.
+void SummariseReportResponse(LoopbackReport& report, std::span<const double> planHz);
 
 // What a card without noise or distortion would measure through 16-bit
 // samples: THD, THD+N and the dynamic range as the report's own measurements
@@ -60,7 +87,9 @@ FormatLimits SixteenBitLimits(int fftSize);
 constexpr double FormatLimitMarginDb = 3;
 
 // The readable table: one figure a line (name, value, unit), after the run's
-// settings; figures at the format's limit are marked.
+// settings; figures at the format's limit are marked. An incomplete report
+// says so in its heading, with what stopped it and what was measured.
 std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits);
-// The same figures with stable keys; numbers that were not measured are null.
+// The same figures with stable keys and "complete"; every figure not measured
+// is null.
 std::string ReportJson(const LoopbackReport& report, const FormatLimits& limits);

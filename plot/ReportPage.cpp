@@ -219,13 +219,19 @@ bool Measured(const ResponsePoint& point) {
            std::isfinite(point.levelDb);
 }
 
+// The response is drawn re its reference; without one (a sweep stopped
+// before it), re full scale.
+double ResponseZeroDb(const LoopbackReport& report) {
+    return report.response.valid ? report.response.referenceDb : 0;
+}
+
 // +6 to -24 dB, widened in whole grid steps to the points, within +60 and
 // -120 dB so that one wild point cannot flatten the rest.
 Axes ResponseAxes(const LoopbackReport& report) {
     double highest = 6, lowest = -24;
     for (const ResponsePoint& point : report.points)
         if (Measured(point)) {
-            const double db = point.levelDb - report.response.referenceDb;
+            const double db = point.levelDb - ResponseZeroDb(report);
             highest = std::max(highest, std::min(db, 60.0));
             lowest = std::min(lowest, std::max(db, -120.0));
         }
@@ -245,10 +251,11 @@ PixelSurface ResponsePlot(const LoopbackReport& report) {
     const Axes axes = ResponseAxes(report);
     ShadeBand(dc, axes, WideBandLowHz, WideBandHighHz, WideBand);
     ShadeBand(dc, axes, NarrowBandLowHz, NarrowBandHighHz, NarrowBand);
-    DrawGrid(dc, axes, "dB");
+    DrawGrid(dc, axes, report.response.valid ? "dB" : "dBFS");
 
     const CRect& a = axes.area;
-    DashedHorizontal(dc, axes.Y(-3), a.left, a.right, Marker);
+    if (report.response.valid)
+        DashedHorizontal(dc, axes.Y(-3), a.left, a.right, Marker);
     for (const std::optional<double>& corner :
          {report.response.minus3dbLowHz, report.response.minus3dbHighHz})
         if (corner)
@@ -257,8 +264,8 @@ PixelSurface ResponsePlot(const LoopbackReport& report) {
     std::vector<std::optional<Pixel>> curve;
     for (const ResponsePoint& point : report.points)
         if (Measured(point))
-            curve.push_back(Pixel{axes.X(point.frequencyHz),
-                                  axes.Y(point.levelDb - report.response.referenceDb)});
+            curve.push_back(
+                Pixel{axes.X(point.frequencyHz), axes.Y(point.levelDb - ResponseZeroDb(report))});
         else
             curve.push_back(std::nullopt);
     DrawCurve(dc, curve);
@@ -415,21 +422,30 @@ figcaption { font-size: 0.9em; color: #444; margin-top: 0.4em; }
 }
 )";
 
+const char* const NotMeasuredNote = "Not measured: the report stopped before it.";
+
 std::string ResponseSection(const LoopbackReport& report) {
     std::string html = "<h2>Frequency response</h2>\n";
-    if (!report.response.valid)
+    if (report.points.empty())
         return html + Note("No point of the response was measured.");
-    return html +
-           Figure(ResponsePlot(report), "Frequency response",
-                  "Level re the level at " + SignificantText(report.response.referenceHz, 6) +
-                      " Hz (" + FixedText(report.response.referenceDb, 2) +
-                      " dB), 10 Hz to 22 kHz. Shaded: the deviation ranges 20 Hz - 20 kHz "
-                      "(light) and 40 Hz - 15 kHz (darker). Dashed: -3 dB and where the "
-                      "response reaches it.");
+    const ResponseSummary& response = report.response;
+    const std::string referenceHz = SignificantText(response.referenceHz, 6) + " Hz";
+    if (!response.valid)
+        return html + Figure(ResponsePlot(report), "Frequency response",
+                             "Level re a full-scale sine, 10 Hz to 22 kHz: the level at " +
+                                 referenceHz + ", the reference, was not measured.");
+    return html + Figure(ResponsePlot(report), "Frequency response",
+                         "Level re the level at " + referenceHz + " (" +
+                             FixedText(response.referenceDb, 2) +
+                             " dB), 10 Hz to 22 kHz. Shaded: the deviation ranges 20 Hz - 20 kHz "
+                             "(light) and 40 Hz - 15 kHz (darker). Dashed: -3 dB and where the "
+                             "response reaches it.");
 }
 
 std::string DistortionSection(const LoopbackReport& report) {
     std::string html = "<h2>Spectrum of the distortion measurement</h2>\n";
+    if (!report.Measured(ReportPart::Distortion))
+        return html + Note(NotMeasuredNote);
     const std::vector<double>& spectrum = report.distortion.spectrumDb;
     if (spectrum.size() < 2)
         return html + Note("No spectrum was recorded.");
@@ -441,6 +457,8 @@ std::string DistortionSection(const LoopbackReport& report) {
 
 std::string NoiseSection(const LoopbackReport& report) {
     std::string html = "<h2>Noise spectrum</h2>\n";
+    if (!report.Measured(ReportPart::Noise))
+        return html + Note(NotMeasuredNote);
     if (report.digitalSilence)
         return html + Note("Digital silence: every sample with the tone off was zero, so there "
                            "is no spectrum to plot.");
@@ -453,11 +471,13 @@ std::string NoiseSection(const LoopbackReport& report) {
 } // namespace
 
 std::string ReportHtml(const LoopbackReport& report, const FormatLimits& limits) {
+    const std::string name =
+        std::string("Tembrix loop-back report") + (report.Complete() ? "" : " (incomplete)");
     std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                       "<title>Tembrix loop-back report, " +
-                       Escaped(report.run.dateTime) + "</title>\n<style>\n" + Style +
-                       "</style>\n</head>\n<body>\n<h1>Tembrix loop-back report</h1>\n";
+                       "<title>" +
+                       name + ", " + Escaped(report.run.dateTime) + "</title>\n<style>\n" + Style +
+                       "</style>\n</head>\n<body>\n<h1>" + name + "</h1>\n";
     html +=
         "<h2>Settings and figures</h2>\n<pre>" + Escaped(ReportTable(report, limits)) + "</pre>\n";
     html += ResponseSection(report);

@@ -12,6 +12,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -20,6 +22,7 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <string_view>
+#include <thread>
 
 using testing::HasSubstr;
 using testing::StartsWith;
@@ -231,6 +234,8 @@ TEST(ReportCommandTest, TheResponseFiguresOfAFilteredCardAreThoseOfItsOwnRespons
     const auto narrow = DeviationRange(expected, summary.referenceDb, 40, 15000);
     const auto wide = DeviationRange(expected, summary.referenceDb, 20, 20000);
 
+    EXPECT_THAT(std::string(ValueAt(report.json, {"complete"})), StartsWith("true,"));
+    EXPECT_NEAR(NumberAt(report.json, {"response", "reference_hz"}), 1010.86, 0.005);
     EXPECT_NEAR(NumberAt(report.json, {"response", "reference_db"}), summary.referenceDb, 0.05);
     const std::vector<double> narrowRead = NumbersAt(report.json, {"deviation_40_15k_db"});
     const std::vector<double> wideRead = NumbersAt(report.json, {"deviation_20_20k_db"});
@@ -264,10 +269,71 @@ TEST(ReportCommandTest, AnIdealWireMeasuresTheSixteenBitFormatAndDigitalSilence)
     EXPECT_THAT(report.end.out, HasSubstr("digital silence"));
 
     const std::string page = ReadWholeFile(html);
+    EXPECT_THAT(page, HasSubstr("<h1>Tembrix loop-back report</h1>"));
     // The response and the distortion spectrum; silence has no spectrum.
     EXPECT_EQ(Occurrences(page, "data:image/png;base64,"), 2u);
     EXPECT_THAT(Lowercase(page), HasSubstr("digital silence"));
     RecordProperty("thd_n_db", NumberText(thdN));
+}
+
+// In real time a sweep point takes about two seconds: a SIGINT once the first
+// is measured stops the report some sixty points below its reference at
+// 1010.86 Hz. What it measured is written, and nothing it did not measure.
+TEST(ReportCommandTest, AnInterruptedSweepWritesAnIncompleteReportOfWhatItMeasured) {
+    ScratchDirectory directory;
+    const auto json = directory / "report.json";
+    const auto html = directory / "report.html";
+    TembrixProcess run(
+        {"report", "--audio=virtual", "--json=" + json.string(), "--html=" + html.string()});
+    ASSERT_TRUE(run.started());
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (run.ErrorSoFar().find("point 1/99") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    run.Signal(SIGINT);
+    const ProcessEnd end = run.Wait(60s);
+    ASSERT_EQ(end.status, 130) << end.err;
+
+    const std::string text = ReadWholeFile(json);
+    EXPECT_TRUE(LooksLikeOneJsonObject(text)) << text;
+    EXPECT_THAT(std::string(ValueAt(text, {"complete"})), StartsWith("false,"));
+    const double referenceHz = NumberAt(text, {"response", "reference_hz"});
+    EXPECT_NEAR(referenceHz, 1010.86, 0.005);
+    const std::vector<double> points = NumbersAt(text, {"response", "points"});
+    ASSERT_GE(points.size(), 2u);
+    ASSERT_LT(points.size(), 2 * 99u);
+    double referenceDb = NAN;
+    for (std::size_t i = 0; i < points.size(); i += 2)
+        if (std::abs(points[i] - referenceHz) < 0.005)
+            referenceDb = points[i + 1];
+    const auto expectNull = [&](std::initializer_list<std::string_view> path) {
+        EXPECT_THAT(std::string(ValueAt(text, path)), StartsWith("null")) << *std::prev(path.end());
+    };
+    if (std::isnan(referenceDb)) {
+        expectNull({"response", "reference_db"});
+        expectNull({"minus3db_low_hz"});
+    } else {
+        EXPECT_EQ(NumberAt(text, {"response", "reference_db"}), referenceDb);
+    }
+    expectNull({"minus3db_high_hz"});
+    expectNull({"thd", "db"});
+    expectNull({"thd_n", "db"});
+    expectNull({"dynamic_range_db_a"});
+    expectNull({"noise", "dbfs"});
+    expectNull({"noise", "digital_silence"});
+    EXPECT_THAT(NumbersAt(text, {"deviation_20_20k_db"}), testing::IsEmpty());
+
+    const std::string pointsMeasured = std::to_string(points.size() / 2) + " of 99 points";
+    EXPECT_THAT(end.out.substr(0, end.out.find('\n')), HasSubstr(" report (incomplete), "));
+    EXPECT_THAT(end.out, HasSubstr("  measured                          loop check, frequency "
+                                   "response (" +
+                                   pointsMeasured + ")\n"));
+    EXPECT_THAT(end.out, HasSubstr("  not measured                      distortion, dynamic range, "
+                                   "noise\n"));
+    const std::string page = ReadWholeFile(html);
+    EXPECT_THAT(page, HasSubstr("<h1>Tembrix loop-back report (incomplete)</h1>"));
+    EXPECT_THAT(page, HasSubstr(pointsMeasured));
+    EXPECT_EQ(Occurrences(page, "data:image/png;base64,"), 1u) << "the response only";
 }
 
 struct Refusal {

@@ -5,6 +5,7 @@
 #include "measure/Distortion.h"
 #include "measure/LoopCheck.h"
 #include "measure/LoopbackReport.h"
+#include "measure/SweepPlan.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -141,11 +143,86 @@ TEST(ReportJsonTest, FiguresNotMeasuredAndDigitalSilenceAreNull) {
     report.response.referenceDb = NAN;
     report.dynamicRangeDbA = NAN;
     report.digitalSilence = true;
+    report.measured.set();
     const std::string json = ReportJson(report, SixteenBitLimits(BlockSize));
     EXPECT_NE(json.find("\"dbfs\": null"), std::string::npos);
     EXPECT_NE(json.find("\"digital_silence\": true"), std::string::npos);
     EXPECT_NE(json.find("\"thd_n\": {\n    \"db\": null"), std::string::npos) << json;
     EXPECT_EQ(json.find("nan"), std::string::npos);
+}
+
+// A stopped sweep's first points, or all of them, from the report's plan:
+// flat at -20 dB but for a 2nd-order high-pass at 20 Hz.
+struct StoppedSweep : ::testing::Test {
+    const std::vector<double> plan = SweepPointFrequencies(BlockSize);
+    LoopbackReport report;
+
+    void SweepUpTo(double lastHz) {
+        for (const double hz : plan)
+            if (hz <= lastHz)
+                report.points.push_back(
+                    {hz, -20 - 10 * std::log10(1 + std::pow(20 / hz, 4)), -20, 0, 11});
+        SummariseReportResponse(report, plan);
+    }
+    std::string Table() const { return ReportTable(report, SixteenBitLimits(BlockSize)); }
+};
+
+// The reference is the level at 1010.86 Hz; a figure re it is given only
+// when every point it depends on was measured: below the reference all were,
+// above it a deviation range needs its whole band and "not reached" the whole
+// sweep.
+TEST_F(StoppedSweep, GivesOnlyTheFiguresWhosePointsWereMeasured) {
+    SweepUpTo(5000);
+    ASSERT_TRUE(report.response.valid);
+    EXPECT_NEAR(report.response.referenceHz, 1010.86, 0.005);
+    EXPECT_NEAR(report.response.referenceDb, -20, 0.001);
+    ASSERT_TRUE(report.response.minus3dbLowHz);
+    EXPECT_NEAR(*report.response.minus3dbLowHz, 20, 1);
+    EXPECT_FALSE(report.response.minus3dbHighHz);
+    EXPECT_TRUE(std::isnan(report.narrowDeviationDb.first));
+    EXPECT_TRUE(std::isnan(report.wideDeviationDb.second));
+    const std::string table = Table();
+    EXPECT_NE(table.find("stepped sweep, 80 of 99 points"), std::string::npos) << table;
+    EXPECT_NE(table.find("deviation 40 Hz - 15 kHz          not measured\n"), std::string::npos);
+    EXPECT_NE(table.find("-3 dB above                       not measured\n"), std::string::npos);
+
+    report = {};
+    SweepUpTo(17000);
+    EXPECT_NEAR(report.narrowDeviationDb.first, -0.198, 0.001) << "at 43 Hz";
+    EXPECT_NEAR(report.narrowDeviationDb.second, 0, 0.001);
+    EXPECT_TRUE(std::isnan(report.wideDeviationDb.first));
+
+    report = {};
+    SweepUpTo(SweepEndFrequency);
+    EXPECT_NEAR(report.wideDeviationDb.first, -2.418, 0.001) << "at 21.5 Hz";
+    EXPECT_NE(Table().find("-3 dB above                       not reached\n"), std::string::npos);
+}
+
+// Stopped in the dynamic range: the figures measured before stand, and
+// nothing of the parts after the stop is given, whatever their fields hold.
+TEST_F(StoppedSweep, SaysWhatWasMeasuredAndGivesNullForTheRest) {
+    SweepUpTo(SweepEndFrequency);
+    report.SetMeasured(ReportPart::Response);
+    report.distortion = {-1, {-90}, -90, -85, -86, -88, {}, false};
+    report.SetMeasured(ReportPart::Distortion);
+    report.dynamicRangeDbA = 0; // what an interrupted measurement might leave
+    report.stopReason = "ended by SIGTERM";
+
+    const std::string table = Table();
+    EXPECT_NE(table.find("  stopped                           ended by SIGTERM\n"
+                         "  measured                          loop check, frequency response, "
+                         "distortion\n"
+                         "  not measured                      dynamic range, noise\n"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(table.find("Dynamic range (997 Hz at -60 dBFS)\n  not measured\n"),
+              std::string::npos);
+
+    const std::string json = ReportJson(report, SixteenBitLimits(BlockSize));
+    EXPECT_NE(json.find("\"complete\": false"), std::string::npos);
+    EXPECT_NE(json.find("\"thd_n\": {\n    \"db\": -85"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"dynamic_range_db_a\": null"), std::string::npos);
+    EXPECT_NE(json.find("\"digital_silence\": null"), std::string::npos);
 }
 
 } // namespace

@@ -44,6 +44,8 @@ LoopbackReport KnownReport() {
     report.noiseDbfs = -92;
     report.noiseDbfsA = -94;
     report.noiseSpectrumDb.assign(Bins, -125);
+    report.plannedPoints = report.points.size();
+    report.measured.set();
     return report;
 }
 
@@ -103,10 +105,9 @@ TEST(ReportPage, FiguresAtTheFormatLimitStayFlagged) {
     EXPECT_EQ(Count(page, "16-bit limit"), 1);
 }
 
-// Within two pixels of where the point lies on the default range, +6 dB to
-// -24 dB re the reference.
-TEST(ReportPage, ResponseCurvePassesThroughEveryPoint) {
-    const LoopbackReport report = KnownReport();
+// The curve passes within two pixels of where each point lies on the default
+// range, +6 dB to -24 dB re `zeroDb`.
+void ExpectCurveThroughThePoints(const LoopbackReport& report, double zeroDb) {
     const QImage plot = Images(ReportHtml(report, Limits)).at(0);
     const CRect a = ReportPlotArea;
     const QRgb curve = qRgb(0x1F, 0x4E, 0x9A);
@@ -114,7 +115,7 @@ TEST(ReportPage, ResponseCurvePassesThroughEveryPoint) {
     for (const ResponsePoint& point : report.points) {
         const int x =
             a.left + static_cast<int>(std::lround(FreqToX(point.frequencyHz, a.right - a.left)));
-        const double share = (6 - (point.levelDb - report.response.referenceDb)) / 30;
+        const double share = (6 - (point.levelDb - zeroDb)) / 30;
         const int y = a.top + static_cast<int>(std::lround(share * (a.bottom - a.top)));
         bool found = false;
         for (int dy = -2; dy <= 2 && !found; ++dy)
@@ -123,6 +124,26 @@ TEST(ReportPage, ResponseCurvePassesThroughEveryPoint) {
         EXPECT_TRUE(found) << point.frequencyHz << " Hz, " << point.levelDb << " dB at " << x
                            << ", " << y;
     }
+}
+
+TEST(ReportPage, ResponseCurvePassesThroughEveryPoint) {
+    const LoopbackReport report = KnownReport();
+    ExpectCurveThroughThePoints(report, report.response.referenceDb);
+}
+
+// A sweep stopped before its reference: the points it measured, re full scale.
+TEST(ReportPage, AResponseWithoutItsReferenceIsDrawnReFullScale) {
+    LoopbackReport report = KnownReport();
+    std::vector<double> plan;
+    for (const ResponsePoint& point : report.points)
+        plan.push_back(point.frequencyHz);
+    report.points.resize(30);
+    SummariseReportResponse(report, plan);
+    report.measured.reset();
+    const std::string page = ReportHtml(report, Limits);
+    EXPECT_NE(page.find("Level re a full-scale sine"), std::string::npos);
+    EXPECT_NE(page.find("the reference, was not measured."), std::string::npos);
+    ExpectCurveThroughThePoints(report, 0);
 }
 
 } // namespace
