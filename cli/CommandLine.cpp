@@ -58,6 +58,10 @@ constexpr const char* CardOptions =
                                                 fundamental of a full-scale sine,
                                                 or off
                              latency=FRAMES     0 to 8192
+                           and, for tests:
+                             start-delay=SECONDS the input's first block comes
+                                                that long (0 to 60) after
+                                                every open
                            e.g. gain=-6,highpass=100/2,lowpass=off,noise=-90
   --input=DEV, --output=DEV
                            with --audio=system: the input or the output
