@@ -35,7 +35,8 @@ constexpr double EndLimitSeconds = 10;
 constexpr double EndLimitSeconds = 2;
 #endif
 
-constexpr const char* StopLine = "tembrix: audio input stopped: no block for 1 s\n";
+// Either limit's: 1 s after the last block, 5 s after an open.
+constexpr const char* StopLine = "tembrix: audio input stopped: ";
 constexpr const char* ResumeLine = "tembrix: audio input resumed after ";
 
 double SecondsSince(Clock::time_point start) {
@@ -139,10 +140,9 @@ struct Program {
 const std::vector<std::string> Window = {"-platform", "offscreen", "--audio=system"};
 
 // The program has had time to open its devices and blocks flow. A server just
-// started may keep the first blocks back for over a second, which the program
-// rightly reports as a stall, and then as resumed.
+// started may keep the first blocks back for a few seconds.
 void LetBlocksFlow(const Program& run) {
-    std::this_thread::sleep_for(3s);
+    std::this_thread::sleep_for(4s);
     ASSERT_TRUE(SecondsUntil(run.started, 30s, [&] { return !run.stalled(); }))
         << run.process.ErrorSoFar();
 }
@@ -238,8 +238,9 @@ TEST_F(StallResumeTest, ASpectrumStartedBeforeTheStallFinishesAtTheTonesLevel) {
 
     const ProcessEnd end = run.process.Wait(120s);
     ASSERT_EQ(end.status, 0) << end.err;
-    EXPECT_GE(run.timesSaid(StopLine), 1) << end.err;
-    EXPECT_EQ(run.timesSaid(ResumeLine), run.timesSaid(StopLine)) << end.err;
+    // Not at the start: the server's first capture is within the grace.
+    EXPECT_EQ(run.timesSaid(StopLine), 1) << end.err;
+    EXPECT_EQ(run.timesSaid(ResumeLine), 1) << end.err;
     const double levelDb = ToneLevelDb(ReadWholeFile(csv), StartToneHz);
     EXPECT_NEAR(levelDb, Minus20dBToneDb, 0.05);
     RecordProperty("tone_re_its_level_db", std::to_string(levelDb - Minus20dBToneDb));
