@@ -70,8 +70,8 @@ constexpr const char* CardOptions =
                            default: the system's default device
   --input-channel=N        with --audio=system: the input channel the signal
                            is taken from, 1 (the left, default) or more
-  --verbose                the audio libraries' own diagnostics (ALSA, JACK)
-                           on standard error; silenced otherwise
+  --verbose                the audio libraries' own diagnostics (ALSA, JACK,
+                           PortAudio) on standard error; silenced otherwise
 )";
 
 constexpr const char* FastOption =

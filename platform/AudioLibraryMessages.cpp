@@ -1,10 +1,13 @@
 #include "platform/AudioLibraryMessages.h"
 
 #include "platform/AudioDevices.h"
+#include "platform/DebugLineFilter.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <string_view>
@@ -22,13 +25,69 @@ template <class Function> Function lookUp(const char* name) {
     return reinterpret_cast<Function>(::dlsym(RTLD_DEFAULT, name));
 }
 
-void writeToStderr(std::string_view text) {
+bool writeToStderr(std::string_view text) {
     while (!text.empty()) {
         const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
+        if (written < 0 && errno == EINTR)
+            continue;
         if (written <= 0)
-            return;
+            return false;
         text.remove_prefix(static_cast<std::size_t>(written));
     }
+    return true;
+}
+
+// PortAudio prints its debug lines with vfprintf(stderr, ...) and exports no
+// hook for them, so the C library's standard error stream itself is pointed
+// at a filter. The stream's lock orders every call below, as it does the
+// filter's state and this flag of the chunk being written.
+bool filteredWriteFailed = false;
+
+DebugLineFilter& standardErrorFilter() {
+    static auto* filter = new DebugLineFilter([](std::string_view text) {
+        if (!writeToStderr(text))
+            filteredWriteFailed = true;
+    });
+    return *filter;
+}
+
+ssize_t writeFiltered(void*, const char* data, std::size_t size) {
+    const std::string_view chunk(data, size);
+    filteredWriteFailed = false;
+    if (verboseLibraries.load(std::memory_order_relaxed)) {
+        standardErrorFilter().Flush();
+        if (!writeToStderr(chunk))
+            filteredWriteFailed = true;
+    } else {
+        standardErrorFilter().Write(chunk);
+    }
+    // A failed write marks the stream's error, as on the stream it replaces.
+    return filteredWriteFailed ? -1 : static_cast<ssize_t>(size);
+}
+
+void flushFilteredAtExit() {
+    ::flockfile(stderr);
+    standardErrorFilter().Flush();
+    ::funlockfile(stderr);
+}
+
+// Descriptor 2 stays as it is: the filter writes to it directly, and the
+// stream it replaces stays open for whatever kept it (std::cerr does).
+void filterStandardErrorStream() {
+    static bool installed = false;
+    if (installed)
+        return;
+    const cookie_io_functions_t functions{nullptr, writeFiltered, nullptr, nullptr};
+    std::FILE* filtered = ::fopencookie(nullptr, "w", functions);
+    if (filtered == nullptr)
+        return;
+    // Each print arrives whole, and nothing, a progress line ending in '\r'
+    // included, waits in a buffer.
+    std::setvbuf(filtered, nullptr, _IONBF, 0);
+    standardErrorFilter();
+    std::atexit(flushFilteredAtExit);
+    stderr = filtered;
+    installed = true;
 }
 
 // ALSA may call this on the audio thread: it formats into a stack buffer and
@@ -87,6 +146,8 @@ void RouteAudioLibraryMessages() {
 
 void SetVerboseAudioLibraries(bool verbose) {
     verboseLibraries.store(verbose, std::memory_order_relaxed);
+    if (!verbose)
+        filterStandardErrorStream();
 }
 
 } // namespace platform

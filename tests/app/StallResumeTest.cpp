@@ -13,6 +13,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -38,6 +40,25 @@ constexpr double EndLimitSeconds = 2;
 // Either limit's: 1 s after the last block, 5 s after an open.
 constexpr const char* StopLine = "tembrix: audio input stopped: ";
 constexpr const char* ResumeLine = "tembrix: audio input resumed after ";
+
+// How the audio libraries' own lines start, as --verbose shows them when a
+// server goes away: ALSA's, JACK's and PortAudio's.
+constexpr const char* LibraryLineStarts[] = {
+    "ALSA lib ", "Cannot connect to server", "jack server", "JackShm", "Expression '",
+};
+
+// The lines of the audio libraries that reached standard error.
+std::vector<std::string> LibraryLines(const std::string& err) {
+    std::vector<std::string> found;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);) {
+        for (const char* start : LibraryLineStarts) {
+            if (line.starts_with(start))
+                found.push_back(line);
+        }
+    }
+    return found;
+}
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -101,9 +122,15 @@ class PrivateSoundServer {
 
   private:
     int script(const char* name) const {
-        const std::string command = "TEMBRIX_PULSE_DIR=" + Quoted(m_runtime) + " " +
-                                    Quoted(std::string(TEMBRIX_CI_DIR) + "/" + name) +
-                                    " >/dev/null 2>&1";
+        // Appended piece by piece: GCC 12 sees a false out-of-bounds copy in
+        // one long concatenation, depending on the folder's path length.
+        std::string path = TEMBRIX_CI_DIR;
+        path += '/';
+        path += name;
+        std::string command = "TEMBRIX_PULSE_DIR=" + Quoted(m_runtime);
+        command += ' ';
+        command += Quoted(path);
+        command += " >/dev/null 2>&1";
         return std::system(command.c_str());
     }
 
@@ -191,12 +218,20 @@ class StallResumeTest : public testing::Test {
 };
 
 TEST_F(StallResumeTest, TheWindowSaysWhenAudioStopsAndEndsPromptlyWhileStalled) {
-    Program run(Window);
+    std::vector<std::string> verbose = Window;
+    verbose.push_back("--verbose");
+    Program run(verbose);
     LetBlocksFlow(run);
     KillAndDetect(m_server, run);
     // Past the dead-stream limit: the streams are closed and reopening is tried.
     std::this_thread::sleep_for(2s);
     ExpectEndedPromptly(run);
+    // --verbose lets the libraries' lines through, PortAudio's among them.
+    const std::string err = run.process.ErrorSoFar();
+    const std::vector<std::string> library = LibraryLines(err);
+    EXPECT_TRUE(std::any_of(library.begin(), library.end(), [](const std::string& line) {
+        return line.starts_with("Expression '");
+    })) << err;
 }
 
 TEST_F(StallResumeTest, TheWindowResumesByItselfWithItsToneWhenTheServerComesBack) {
@@ -207,13 +242,9 @@ TEST_F(StallResumeTest, TheWindowResumesByItselfWithItsToneWhenTheServerComesBac
     RestartAndResume(m_server, run);
     // The window's start tone, at full scale.
     EXPECT_NEAR(m_server.MonitorLevelDb(), 0, 0.5);
-    // ALSA's and JACK's own diagnostics about the dead server stay silent.
-    std::istringstream lines(run.process.ErrorSoFar());
-    for (std::string line; std::getline(lines, line);) {
-        EXPECT_FALSE(line.starts_with("ALSA lib")) << line;
-        EXPECT_FALSE(line.starts_with("Cannot connect to server")) << line;
-    }
     ExpectEndedPromptly(run);
+    // The audio libraries' own diagnostics about the dead server stay silent.
+    EXPECT_EQ(LibraryLines(run.process.ErrorSoFar()), std::vector<std::string>{});
 }
 
 TEST_F(StallResumeTest, TheWindowEndsPromptlyWhileItReopensTheDevices) {
@@ -241,6 +272,7 @@ TEST_F(StallResumeTest, ASpectrumStartedBeforeTheStallFinishesAtTheTonesLevel) {
     // Not at the start: the server's first capture is within the grace.
     EXPECT_EQ(run.timesSaid(StopLine), 1) << end.err;
     EXPECT_EQ(run.timesSaid(ResumeLine), 1) << end.err;
+    EXPECT_EQ(LibraryLines(end.err), std::vector<std::string>{});
     const double levelDb = ToneLevelDb(ReadWholeFile(csv), StartToneHz);
     EXPECT_NEAR(levelDb, Minus20dBToneDb, 0.05);
     RecordProperty("tone_re_its_level_db", std::to_string(levelDb - Minus20dBToneDb));
