@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <mutex>
 #include <string_view>
 #include <unistd.h>
 
@@ -39,36 +40,52 @@ bool writeToStderr(std::string_view text) {
 
 // PortAudio prints its debug lines with vfprintf(stderr, ...) and exports no
 // hook for them, so the C library's standard error stream itself is pointed
-// at a filter. The stream's lock orders every call below, as it does the
-// filter's state and this flag of the chunk being written.
-bool filteredWriteFailed = false;
+// at a filter. The stream's lock already orders the writes; the filter's own
+// lock says so to ThreadSanitizer, which cannot see the C library's.
+class FilteredStandardError {
+  public:
+    // The chunk's size, or -1 when descriptor 2 refused it: the stream's
+    // error is then set, as on the stream it replaces.
+    ssize_t write(std::string_view chunk) {
+        std::lock_guard lock(m_mutex);
+        m_failed = false;
+        if (verboseLibraries.load(std::memory_order_relaxed)) {
+            m_filter.Flush();
+            pass(chunk);
+        } else {
+            m_filter.Write(chunk);
+        }
+        return m_failed ? -1 : static_cast<ssize_t>(chunk.size());
+    }
 
-DebugLineFilter& standardErrorFilter() {
-    static auto* filter = new DebugLineFilter([](std::string_view text) {
+    void flush() {
+        std::lock_guard lock(m_mutex);
+        m_filter.Flush();
+    }
+
+  private:
+    void pass(std::string_view text) {
         if (!writeToStderr(text))
-            filteredWriteFailed = true;
-    });
-    return *filter;
+            m_failed = true;
+    }
+
+    std::mutex m_mutex;
+    DebugLineFilter m_filter{[this](std::string_view text) { pass(text); }};
+    bool m_failed = false;
+};
+
+// Never destroyed: threads may still write while the process ends.
+FilteredStandardError& filteredStandardError() {
+    static auto* stream = new FilteredStandardError;
+    return *stream;
 }
 
 ssize_t writeFiltered(void*, const char* data, std::size_t size) {
-    const std::string_view chunk(data, size);
-    filteredWriteFailed = false;
-    if (verboseLibraries.load(std::memory_order_relaxed)) {
-        standardErrorFilter().Flush();
-        if (!writeToStderr(chunk))
-            filteredWriteFailed = true;
-    } else {
-        standardErrorFilter().Write(chunk);
-    }
-    // A failed write marks the stream's error, as on the stream it replaces.
-    return filteredWriteFailed ? -1 : static_cast<ssize_t>(size);
+    return filteredStandardError().write(std::string_view(data, size));
 }
 
 void flushFilteredAtExit() {
-    ::flockfile(stderr);
-    standardErrorFilter().Flush();
-    ::funlockfile(stderr);
+    filteredStandardError().flush();
 }
 
 // Descriptor 2 stays as it is: the filter writes to it directly, and the
@@ -84,7 +101,7 @@ void filterStandardErrorStream() {
     // Each print arrives whole, and nothing, a progress line ending in '\r'
     // included, waits in a buffer.
     std::setvbuf(filtered, nullptr, _IONBF, 0);
-    standardErrorFilter();
+    filteredStandardError();
     std::atexit(flushFilteredAtExit);
     stderr = filtered;
     installed = true;
