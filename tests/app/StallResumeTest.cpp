@@ -99,6 +99,22 @@ class PrivateSoundServer {
             ::kill(number, SIGKILL);
     }
 
+    // A client of the server records: the program has opened its input.
+    bool HasRecordingClient() const {
+        const std::string command = "XDG_RUNTIME_DIR=" + Quoted(m_runtime) +
+                                    " timeout 10 pactl list short source-outputs 2>/dev/null";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (pipe == nullptr)
+            return false;
+        std::string listed;
+        char buffer[1024];
+        for (std::size_t read; (read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            listed.append(buffer, read);
+        ::pclose(pipe);
+        // The server's own loop-backs record through module-loopback.
+        return listed.find("protocol-native") != std::string::npos;
+    }
+
     // The RMS of half a second from the default sink's monitor, in dB re a
     // full-scale sine; -inf for silence, NAN when nothing could be recorded.
     double MonitorLevelDb() const {
@@ -166,11 +182,14 @@ struct Program {
 
 const std::vector<std::string> Window = {"-platform", "offscreen", "--audio=system"};
 
-// The program has had time to open its devices and blocks flow. A server just
-// started may keep the first blocks back for a few seconds.
-void LetBlocksFlow(const Program& run) {
-    std::this_thread::sleep_for(4s);
-    ASSERT_TRUE(SecondsUntil(run.started, 30s, [&] { return !run.stalled(); }))
+// The program has opened its devices, which may take seconds in a sanitizer
+// build, and blocks flow: a server just started takes about 2 s for its
+// first capture.
+void LetBlocksFlow(const PrivateSoundServer& server, const Program& run) {
+    ASSERT_TRUE(SecondsUntil(run.started, 60s, [&] { return server.HasRecordingClient(); }))
+        << run.process.ErrorSoFar();
+    std::this_thread::sleep_for(3s);
+    ASSERT_TRUE(SecondsUntil(run.started, 60s, [&] { return !run.stalled(); }))
         << run.process.ErrorSoFar();
 }
 
@@ -221,7 +240,7 @@ TEST_F(StallResumeTest, TheWindowSaysWhenAudioStopsAndEndsPromptlyWhileStalled) 
     std::vector<std::string> verbose = Window;
     verbose.push_back("--verbose");
     Program run(verbose);
-    LetBlocksFlow(run);
+    LetBlocksFlow(m_server, run);
     KillAndDetect(m_server, run);
     // Past the dead-stream limit: the streams are closed and reopening is tried.
     std::this_thread::sleep_for(2s);
@@ -236,7 +255,7 @@ TEST_F(StallResumeTest, TheWindowSaysWhenAudioStopsAndEndsPromptlyWhileStalled) 
 
 TEST_F(StallResumeTest, TheWindowResumesByItselfWithItsToneWhenTheServerComesBack) {
     Program run(Window);
-    LetBlocksFlow(run);
+    LetBlocksFlow(m_server, run);
     KillAndDetect(m_server, run);
     std::this_thread::sleep_for(2s);
     RestartAndResume(m_server, run);
@@ -249,7 +268,7 @@ TEST_F(StallResumeTest, TheWindowResumesByItselfWithItsToneWhenTheServerComesBac
 
 TEST_F(StallResumeTest, TheWindowEndsPromptlyWhileItReopensTheDevices) {
     Program run(Window);
-    LetBlocksFlow(run);
+    LetBlocksFlow(m_server, run);
     KillAndDetect(m_server, run);
     ASSERT_TRUE(m_server.Start());
     ExpectEndedPromptly(run);
@@ -262,7 +281,7 @@ TEST_F(StallResumeTest, ASpectrumStartedBeforeTheStallFinishesAtTheTonesLevel) {
     const auto csv = directory / "spectrum.csv";
     Program run(
         {"spectrum", "--audio=system", "--level=-20", "--blocks=60", "--csv=" + csv.string()});
-    LetBlocksFlow(run);
+    LetBlocksFlow(m_server, run);
     KillAndDetect(m_server, run);
     std::this_thread::sleep_for(2s);
     RestartAndResume(m_server, run);
@@ -280,7 +299,7 @@ TEST_F(StallResumeTest, ASpectrumStartedBeforeTheStallFinishesAtTheTonesLevel) {
 
 TEST_F(StallResumeTest, AMeasurementWithoutAudioFor10sEndsWithStatus4) {
     Program run({"spectrum", "--audio=system", "--blocks=1000"});
-    LetBlocksFlow(run);
+    LetBlocksFlow(m_server, run);
     const Clock::time_point killed = Clock::now();
     KillAndDetect(m_server, run);
     const ProcessEnd end = run.process.Wait(120s);
