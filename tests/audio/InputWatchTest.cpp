@@ -24,16 +24,6 @@ TEST(InputWatch, BeforeTheFirstBlockTheInputHasFiveSecondsAndSaysSo) {
     EXPECT_EQ(*gone, 6s) << "counted from the open";
 }
 
-TEST(InputWatch, OnceBlocksFlowedOneSecondWithoutOneIsAStop) {
-    InputWatch watch(Opened);
-    EXPECT_FALSE(watch.BlockArrived(Opened + 2s));
-    EXPECT_FALSE(watch.CheckStalled(Opened + 2900ms));
-    EXPECT_TRUE(watch.CheckStalled(Opened + 3s));
-    EXPECT_EQ(watch.StoppedLine(), "tembrix: audio input stopped: no block for 1 s");
-    EXPECT_EQ(watch.BlockArrived(Opened + 7s), 5s);
-    EXPECT_EQ(InputWatch::ResumedLine(4200ms), "tembrix: audio input resumed after 4.2 s");
-}
-
 // The devices moved, or a dead stream opened again.
 TEST(InputWatch, AReopenedInputHasTheSameFiveSeconds) {
     InputWatch watch(Opened);
