@@ -16,8 +16,7 @@ void sayOnStandardError(const std::string& line) {
 }
 } // namespace
 
-BlockHandOff::BlockHandOff(QueueWindow& window)
-    : m_window(window), m_say(sayOnStandardError), m_lastBlock(std::chrono::steady_clock::now()) {}
+BlockHandOff::BlockHandOff(QueueWindow& window) : m_window(window), m_say(sayOnStandardError) {}
 
 BlockHandOff::Wait BlockHandOff::Next(Block& block) {
     for (;;) {
@@ -27,7 +26,6 @@ BlockHandOff::Wait BlockHandOff::Next(Block& block) {
         const auto now = std::chrono::steady_clock::now();
         if (message && message->message == WM_BLOCK_READY &&
             WaitForSingleObject(BlockReadyEvent, 0) == WAIT_OBJECT_0) {
-            m_lastBlock = now;
             if (const auto gone = m_watch.BlockArrived(now))
                 m_say(InputWatch::ResumedLine(*gone));
             block = {message->wParam, message->lParam != 0};
@@ -37,9 +35,10 @@ BlockHandOff::Wait BlockHandOff::Next(Block& block) {
             m_gaps = gaps;
             return Wait::Block;
         }
+        m_watch.InputOpened(platform::InputOpenedAt(*InDevice()));
         if (m_watch.CheckStalled(now))
-            m_say(InputWatch::StoppedLine());
-        if (now - m_lastBlock > NoAudioLimit)
+            m_say(m_watch.StoppedLine());
+        if (m_watch.Waiting(now) > NoAudioLimit)
             return Wait::NoAudio;
     }
 }

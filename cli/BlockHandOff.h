@@ -17,7 +17,8 @@ namespace cli {
 
 class BlockHandOff {
   public:
-    // No block for this long means the input has stopped.
+    // No block for this long means the input has stopped; counted, like the
+    // stop line, from the open while the first block is awaited.
     static constexpr std::chrono::seconds NoAudioLimit{10};
 
     explicit BlockHandOff(QueueWindow& window);
@@ -51,7 +52,6 @@ class BlockHandOff {
     QueueWindow& m_window;
     InputWatch m_watch;
     Say m_say;
-    std::chrono::steady_clock::time_point m_lastBlock;
     std::uint64_t m_gaps = 0;
     std::uint64_t m_gapsBefore = 0;
 };

@@ -71,6 +71,10 @@ constexpr const char* CardOptions =
                              overflow-after=SECONDS
                                                 the input overflows, losing
                                                 a period
+                           and, for tests of the start-up:
+                             start-delay=SECONDS the input's first block comes
+                                                that long (0 to 60) after
+                                                every open
                            e.g. gain=-6,highpass=100/2,lowpass=off,noise=-90
   --input=DEV, --output=DEV
                            with --audio=system: the input or the output
@@ -79,8 +83,8 @@ constexpr const char* CardOptions =
                            default: the system's default device
   --input-channel=N        with --audio=system: the input channel the signal
                            is taken from, 1 (the left, default) or more
-  --verbose                the audio libraries' own diagnostics (ALSA, JACK)
-                           on standard error; silenced otherwise
+  --verbose                the audio libraries' own diagnostics (ALSA, JACK,
+                           PortAudio) on standard error; silenced otherwise
 )";
 
 constexpr const char* FastOption =

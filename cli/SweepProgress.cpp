@@ -13,7 +13,10 @@ constexpr int BarWidth = 30;
 SweepProgress::Style SweepProgress::StyleFor(std::FILE* stream, bool quiet) {
     if (quiet)
         return Style::Quiet;
-    return isatty(fileno(stream)) ? Style::Bar : Style::Lines;
+    // Standard error's stream may be a filter in front of descriptor 2 (see
+    // SetVerboseAudioLibraries), with no descriptor of its own.
+    const int descriptor = stream == stderr ? STDERR_FILENO : fileno(stream);
+    return isatty(descriptor) ? Style::Bar : Style::Lines;
 }
 
 SweepProgress::SweepProgress(Style style, int totalPoints)

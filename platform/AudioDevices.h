@@ -50,8 +50,12 @@ struct DeviceChoice {
 void ChooseSystemDevices(const DeviceChoice& choice);
 DeviceChoice ChosenSystemDevices();
 
-// Under --verbose, ALSA's and JACK's own diagnostics go to standard error;
-// otherwise they are silenced. Call before the first device call.
+// Under --verbose, ALSA's, JACK's and PortAudio's own diagnostics go to
+// standard error; otherwise they are silenced. Without it, the C library's
+// `stderr` stream becomes an unbuffered filter (see DebugLineFilter.h) that
+// writes everything else to descriptor 2 unchanged; `fileno(stderr)` then
+// names no descriptor. Call once at start, before any thread starts and
+// before the first device call.
 void SetVerboseAudioLibraries(bool verbose);
 
 } // namespace platform

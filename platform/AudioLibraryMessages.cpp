@@ -1,12 +1,16 @@
 #include "platform/AudioLibraryMessages.h"
 
 #include "platform/AudioDevices.h"
+#include "platform/DebugLineFilter.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <mutex>
 #include <string_view>
 #include <unistd.h>
 
@@ -22,13 +26,85 @@ template <class Function> Function lookUp(const char* name) {
     return reinterpret_cast<Function>(::dlsym(RTLD_DEFAULT, name));
 }
 
-void writeToStderr(std::string_view text) {
+bool writeToStderr(std::string_view text) {
     while (!text.empty()) {
         const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
+        if (written < 0 && errno == EINTR)
+            continue;
         if (written <= 0)
-            return;
+            return false;
         text.remove_prefix(static_cast<std::size_t>(written));
     }
+    return true;
+}
+
+// PortAudio prints its debug lines with vfprintf(stderr, ...) and exports no
+// hook for them, so the C library's standard error stream itself is pointed
+// at a filter. The stream's lock already orders the writes; the filter's own
+// lock says so to ThreadSanitizer, which cannot see the C library's.
+class FilteredStandardError {
+  public:
+    // The chunk's size, or -1 when descriptor 2 refused it: the stream's
+    // error is then set, as on the stream it replaces.
+    ssize_t write(std::string_view chunk) {
+        std::lock_guard lock(m_mutex);
+        m_failed = false;
+        if (verboseLibraries.load(std::memory_order_relaxed)) {
+            m_filter.Flush();
+            pass(chunk);
+        } else {
+            m_filter.Write(chunk);
+        }
+        return m_failed ? -1 : static_cast<ssize_t>(chunk.size());
+    }
+
+    void flush() {
+        std::lock_guard lock(m_mutex);
+        m_filter.Flush();
+    }
+
+  private:
+    void pass(std::string_view text) {
+        if (!writeToStderr(text))
+            m_failed = true;
+    }
+
+    std::mutex m_mutex;
+    DebugLineFilter m_filter{[this](std::string_view text) { pass(text); }};
+    bool m_failed = false;
+};
+
+// Never destroyed: threads may still write while the process ends.
+FilteredStandardError& filteredStandardError() {
+    static auto* stream = new FilteredStandardError;
+    return *stream;
+}
+
+ssize_t writeFiltered(void*, const char* data, std::size_t size) {
+    return filteredStandardError().write(std::string_view(data, size));
+}
+
+void flushFilteredAtExit() {
+    filteredStandardError().flush();
+}
+
+// Descriptor 2 stays as it is: the filter writes to it directly, and the
+// stream it replaces stays open for whatever kept it (std::cerr does).
+void filterStandardErrorStream() {
+    static bool installed = false;
+    if (installed)
+        return;
+    const cookie_io_functions_t functions{nullptr, writeFiltered, nullptr, nullptr};
+    std::FILE* filtered = ::fopencookie(nullptr, "w", functions);
+    if (filtered == nullptr)
+        return;
+    // Each print arrives whole, and nothing, a progress line ending in '\r'
+    // included, waits in a buffer.
+    std::setvbuf(filtered, nullptr, _IONBF, 0);
+    filteredStandardError();
+    std::atexit(flushFilteredAtExit);
+    stderr = filtered;
+    installed = true;
 }
 
 // ALSA may call this on the audio thread: it formats into a stack buffer and
@@ -87,6 +163,8 @@ void RouteAudioLibraryMessages() {
 
 void SetVerboseAudioLibraries(bool verbose) {
     verboseLibraries.store(verbose, std::memory_order_relaxed);
+    if (!verbose)
+        filterStandardErrorStream();
 }
 
 } // namespace platform

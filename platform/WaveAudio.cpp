@@ -229,6 +229,11 @@ class DeviceTable {
         return isOpen(handle) ? handle->gaps() : 0;
     }
 
+    SteadyClock::time_point streamOpenedAt(WaveDevice* handle) {
+        std::lock_guard lock(m_mutex);
+        return isOpen(handle) ? handle->streamOpenedAt() : SteadyClock::time_point();
+    }
+
     // The watchdog's look at the open device: a dead stream is closed on the
     // card and then opened again, at once and after that once a second.
     // True when it was opened again.
@@ -493,6 +498,10 @@ std::uint64_t InputGaps(HWAVEIN device) {
 
 std::uint64_t OutputGaps(HWAVEOUT device) {
     return outputs().gaps(device);
+}
+
+std::chrono::steady_clock::time_point InputOpenedAt(HWAVEIN device) {
+    return inputs().streamOpenedAt(device);
 }
 
 bool HeaderHasGap(const WAVEHDR& header) {

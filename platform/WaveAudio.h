@@ -10,6 +10,7 @@
 
 #include "platform/WinTypes.h"
 
+#include <chrono>
 #include <cstddef>
 
 struct HWAVEOUT__;
@@ -108,6 +109,10 @@ std::uint64_t InputGaps(HWAVEIN device);
 // Times that the open output ran out of samples and played silence; 0 for a
 // device that is not open.
 std::uint64_t OutputGaps(HWAVEOUT device);
+// When the open input's stream was last opened on the card: at waveInOpen,
+// or when it was opened again (a dead stream, ReopenDevices). The clock's
+// epoch for a device that is not open.
+std::chrono::steady_clock::time_point InputOpenedAt(HWAVEIN device);
 // A returned capture buffer whose samples do not follow on from those of the
 // buffer returned before it (frames were lost before or inside it).
 bool HeaderHasGap(const WAVEHDR& header);

@@ -14,6 +14,7 @@
 #include "platform/WaveAudio.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -95,7 +96,17 @@ class WaveDevice : public StreamClient {
     // The card's stream is open (it is not while a dead one waits to be
     // opened again). Under the layer's lock.
     bool streamOpen() const { return m_streamOpen; }
-    void setStreamOpen(bool open) { m_streamOpen = open; }
+    void setStreamOpen(bool open) {
+        m_streamOpen = open;
+        if (open)
+            m_streamOpenedAt.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                                   std::memory_order_relaxed);
+    }
+    // When the card's stream was last opened, first or again.
+    std::chrono::steady_clock::time_point streamOpenedAt() const {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(m_streamOpenedAt.load(std::memory_order_relaxed)));
+    }
 
     // The value of the device's handle, which the notifications carry.
     virtual WPARAM handle() const = 0;
@@ -157,6 +168,7 @@ class WaveDevice : public StreamClient {
     std::atomic<bool> m_outputInUse{false};
     std::atomic<bool> m_gapPending{false}; // input: mark the next header that records
     std::atomic<std::uint64_t> m_gaps{0};
+    std::atomic<std::chrono::steady_clock::rep> m_streamOpenedAt{0};
 };
 
 // The handles are the device objects themselves.

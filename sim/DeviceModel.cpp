@@ -99,7 +99,8 @@ DeviceModel DeviceModel::IdealWire() {
 bool DeviceModel::valid() const {
     return sampleRate > 0.0 && std::isfinite(gainDb) && latencyFrames <= MaxLatencyFrames &&
            validCorner(highPass, sampleRate) && validCorner(lowPass, sampleRate) &&
-           (humDb == Off || insideBand(humHz, sampleRate));
+           (humDb == Off || insideBand(humHz, sampleRate)) && inputStartDelaySeconds >= 0.0 &&
+           inputStartDelaySeconds <= LongestInputStartDelaySeconds;
 }
 
 double DeviceModel::ResponseDb(double frequencyHz) const {

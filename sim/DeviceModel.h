@@ -42,6 +42,10 @@ struct DeviceModel {
     // Negative: never.
     double streamsDieAfterSeconds = -1.0;
     double inputOverflowsAfterSeconds = -1.0;
+    // Real seconds, on either clock, from each open of the input to its first
+    // recording, as a sound server just started keeps its first capture back.
+    static constexpr double LongestInputStartDelaySeconds = 60.0;
+    double inputStartDelaySeconds = 0.0;
 
     // A plausible consumer sound card (the defaults above).
     static DeviceModel ConsumerCard() { return {}; }
@@ -49,7 +53,8 @@ struct DeviceModel {
     static DeviceModel IdealWire();
 
     // False when a corner or the hum lies outside (0, sampleRate / 2), an
-    // order or the latency is out of range, or the rate is not positive.
+    // order, the latency or the input's start delay is out of range, or the
+    // rate is not positive.
     bool valid() const;
 
     // The gain in dB at `frequencyHz`, computed from the filters' digital

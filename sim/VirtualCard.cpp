@@ -250,6 +250,10 @@ MMRESULT VirtualCard::open(WaveDirection direction, const WAVEFORMATEX& format,
     if (const MMRESULT result = startClock())
         return result;
     opened = &client;
+    if (direction == WaveDirection::Input)
+        m_inputStartsAt =
+            SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
+                                     std::chrono::duration<double>(m_model.inputStartDelaySeconds));
     m_wake.notify_all();
     return MMSYSERR_NOERROR;
 }
@@ -324,6 +328,8 @@ void VirtualCard::runClock() {
         if (m_clock == Clock::Fast) {
             if (const std::size_t frames = fastStep())
                 runPeriod(lock, frames);
+            else if (inputWaitsToStart())
+                m_wake.wait_until(lock, m_inputStartsAt);
             else
                 m_wake.wait(lock);
             pacer.restart();
@@ -339,16 +345,27 @@ void VirtualCard::runClock() {
     }
 }
 
+bool VirtualCard::inputRecords() const {
+    return m_input && m_recording && !m_dead[1];
+}
+
+bool VirtualCard::inputWaitsToStart() const {
+    return inputRecords() && SteadyClock::now() < m_inputStartsAt;
+}
+
 // As many frames as every running direction can take at once, up to a
-// period; 0 while one of them has nothing queued or nothing runs.
+// period; 0 while one of them has nothing queued or nothing runs, and while
+// the input waits to start: the output would only race ahead of it.
 std::size_t VirtualCard::fastStep() {
+    if (inputWaitsToStart())
+        return 0;
     std::size_t frames = PeriodFrames;
     bool running = false;
     if (m_output && !m_dead[0]) {
         running = true;
         frames = std::min(frames, m_output->queuedFrames());
     }
-    if (m_input && m_recording && !m_dead[1]) {
+    if (inputRecords()) {
         running = true;
         frames = std::min(frames, m_input->queuedFrames());
     }
@@ -367,7 +384,8 @@ void VirtualCard::runPeriod(std::unique_lock<std::mutex>& lock, std::size_t fram
         m_modelChanged = false;
     }
     StreamClient* output = m_dead[0] ? nullptr : m_output;
-    StreamClient* input = m_recording && !m_dead[1] ? m_input : nullptr;
+    // An input that waits to start records nothing and loses nothing.
+    StreamClient* input = inputRecords() && !inputWaitsToStart() ? m_input : nullptr;
     const bool overflow = input && std::exchange(m_overflowInjected, false);
     m_inPeriod = true;
     lock.unlock();

@@ -10,6 +10,7 @@
 #include "sim/DeviceModel.h"
 
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -111,6 +112,8 @@ class VirtualCard : public SoundCard {
     MMRESULT startClock(); // caller holds both locks
     void stopClockIfIdle(std::unique_lock<std::mutex>& lock);
     void runClock();
+    bool inputRecords() const;      // caller holds m_mutex
+    bool inputWaitsToStart() const; // caller holds m_mutex
     std::size_t fastStep();
     void runPeriod(std::unique_lock<std::mutex>& lock, std::size_t frames);
     void awaitPeriodEnd(std::unique_lock<std::mutex>& lock);
@@ -139,6 +142,7 @@ class VirtualCard : public SoundCard {
     StreamClient* m_output = nullptr;
     StreamClient* m_input = nullptr;
     bool m_recording = false;
+    std::chrono::steady_clock::time_point m_inputStartsAt; // the model's start delay after an open
     bool m_stopClock = false;
     bool m_inPeriod = false; // the clock thread is calling the clients
     std::uint64_t m_periodsRun = 0;

@@ -232,13 +232,24 @@ bool applyOverflow(std::string_view value, DeviceModel& model, std::string& reas
     return readSeconds(value, model.inputOverflowsAfterSeconds, reason);
 }
 
+bool applyStartDelay(std::string_view value, DeviceModel& model, std::string& reason) {
+    const std::optional<double> seconds = parseNumber(value);
+    if (!seconds || *seconds < 0.0 || *seconds > DeviceModel::LongestInputStartDelaySeconds) {
+        reason = "expected a number of seconds from 0 to " +
+                 formatNumber(DeviceModel::LongestInputStartDelaySeconds);
+        return false;
+    }
+    model.inputStartDelaySeconds = *seconds;
+    return true;
+}
+
 struct Key {
     std::string_view name;
     bool (*apply)(std::string_view value, DeviceModel& model, std::string& reason);
 };
 
 // In the order that DescribeVirtualCard writes them.
-constexpr std::array<Key, 10> Keys{{
+constexpr std::array<Key, 11> Keys{{
     {"gain", applyGain},
     {"highpass", applyHighPass},
     {"lowpass", applyLowPass},
@@ -249,6 +260,7 @@ constexpr std::array<Key, 10> Keys{{
     {"latency", applyLatency},
     {"die-after", applyDeath},
     {"overflow-after", applyOverflow},
+    {"start-delay", applyStartDelay},
 }};
 
 std::string knownKeys() {
@@ -339,5 +351,7 @@ std::string DescribeVirtualCard(const DeviceModel& model) {
            ",h3=" + formatLevel(model.thirdHarmonicDb) +
            ",latency=" + std::to_string(model.latencyFrames) +
            fault("die-after", model.streamsDieAfterSeconds) +
-           fault("overflow-after", model.inputOverflowsAfterSeconds);
+           fault("overflow-after", model.inputOverflowsAfterSeconds) +
+           (model.inputStartDelaySeconds > 0.0 ? fault("start-delay", model.inputStartDelaySeconds)
+                                               : std::string());
 }

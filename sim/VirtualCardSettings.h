@@ -11,6 +11,9 @@
 // and, for tests, faults once that many seconds of audio have passed:
 //   die-after=SECONDS       both streams die (the device layer opens them again)
 //   overflow-after=SECONDS  the input overflows, losing a period
+// and a sound server that is slow to start recording:
+//   start-delay=SECONDS     the input's first recording comes that many real
+//                           seconds after each open (0 to 60)
 #pragma once
 
 #include "sim/DeviceModel.h"

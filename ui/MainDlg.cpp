@@ -753,9 +753,12 @@ void CMainDlg::SwitchDevices() {
 
 void CMainDlg::OnInputTimer() {
     ShowGapCounts();
-    if (m_showingBlock || !InputHandle() || !m_inputWatch.CheckStalled())
+    if (m_showingBlock || !InputHandle())
         return;
-    PrintLine(InputWatch::StoppedLine());
+    m_inputWatch.InputOpened(platform::InputOpenedAt(InputHandle()));
+    if (!m_inputWatch.CheckStalled())
+        return;
+    PrintLine(m_inputWatch.StoppedLine());
     ShowNoInput();
 }
 

@@ -13,6 +13,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -35,8 +37,28 @@ constexpr double EndLimitSeconds = 10;
 constexpr double EndLimitSeconds = 2;
 #endif
 
-constexpr const char* StopLine = "tembrix: audio input stopped: no block for 1 s\n";
+// Either limit's: 1 s after the last block, 5 s after an open.
+constexpr const char* StopLine = "tembrix: audio input stopped: ";
 constexpr const char* ResumeLine = "tembrix: audio input resumed after ";
+
+// How the audio libraries' own lines start, as --verbose shows them when a
+// server goes away: ALSA's, JACK's and PortAudio's.
+constexpr const char* LibraryLineStarts[] = {
+    "ALSA lib ", "Cannot connect to server", "jack server", "JackShm", "Expression '",
+};
+
+// The lines of the audio libraries that reached standard error.
+std::vector<std::string> LibraryLines(const std::string& err) {
+    std::vector<std::string> found;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);) {
+        for (const char* start : LibraryLineStarts) {
+            if (line.starts_with(start))
+                found.push_back(line);
+        }
+    }
+    return found;
+}
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -78,6 +100,22 @@ class PrivateSoundServer {
             ::kill(number, SIGKILL);
     }
 
+    // A client of the server records: the program has opened its input.
+    bool HasRecordingClient() const {
+        const std::string command = "XDG_RUNTIME_DIR=" + Quoted(m_runtime) +
+                                    " timeout 10 pactl list short source-outputs 2>/dev/null";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (pipe == nullptr)
+            return false;
+        std::string listed;
+        char buffer[1024];
+        for (std::size_t read; (read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            listed.append(buffer, read);
+        ::pclose(pipe);
+        // The server's own loop-backs record through module-loopback.
+        return listed.find("protocol-native") != std::string::npos;
+    }
+
     // The RMS of half a second from the default sink's monitor, in dB re a
     // full-scale sine; -inf for silence, NAN when nothing could be recorded.
     double MonitorLevelDb() const {
@@ -101,9 +139,15 @@ class PrivateSoundServer {
 
   private:
     int script(const char* name) const {
-        const std::string command = "TEMBRIX_PULSE_DIR=" + Quoted(m_runtime) + " " +
-                                    Quoted(TEMBRIX_CI_DIR "/" + std::string(name)) +
-                                    " >/dev/null 2>&1";
+        // Appended piece by piece: GCC 12 sees a false out-of-bounds copy in
+        // one long concatenation, depending on the folder's path length.
+        std::string path = TEMBRIX_CI_DIR;
+        path += '/';
+        path += name;
+        std::string command = "TEMBRIX_PULSE_DIR=" + Quoted(m_runtime);
+        command += ' ';
+        command += Quoted(path);
+        command += " >/dev/null 2>&1";
         return std::system(command.c_str());
     }
 
@@ -140,12 +184,14 @@ struct Program {
 
 const std::vector<std::string> Window = {"-platform", "offscreen", "--audio=system"};
 
-// The program has had time to open its devices and blocks flow. A server just
-// started may keep the first blocks back for over a second, which the program
-// rightly reports as a stall, and then as resumed.
-void LetBlocksFlow(const Program& run) {
+// The program has opened its devices, which may take seconds in a sanitizer
+// build, and blocks flow: a server just started takes about 2 s for its
+// first capture.
+void LetBlocksFlow(const PrivateSoundServer& server, const Program& run) {
+    ASSERT_TRUE(SecondsUntil(run.started, 60s, [&] { return server.HasRecordingClient(); }))
+        << run.process.ErrorSoFar();
     std::this_thread::sleep_for(3s);
-    ASSERT_TRUE(SecondsUntil(run.started, 30s, [&] { return !run.stalled(); }))
+    ASSERT_TRUE(SecondsUntil(run.started, 60s, [&] { return !run.stalled(); }))
         << run.process.ErrorSoFar();
 }
 
@@ -193,34 +239,38 @@ class StallResumeTest : public testing::Test {
 };
 
 TEST_F(StallResumeTest, TheWindowSaysWhenAudioStopsAndEndsPromptlyWhileStalled) {
-    Program run(Window);
-    LetBlocksFlow(run);
+    std::vector<std::string> verbose = Window;
+    verbose.push_back("--verbose");
+    Program run(verbose);
+    LetBlocksFlow(m_server, run);
     KillAndDetect(m_server, run);
     // Past the dead-stream limit: the streams are closed and reopening is tried.
     std::this_thread::sleep_for(2s);
     ExpectEndedPromptly(run);
+    // --verbose lets the libraries' lines through, PortAudio's among them.
+    const std::string err = run.process.ErrorSoFar();
+    const std::vector<std::string> library = LibraryLines(err);
+    EXPECT_TRUE(std::any_of(library.begin(), library.end(), [](const std::string& line) {
+        return line.starts_with("Expression '");
+    })) << err;
 }
 
 TEST_F(StallResumeTest, TheWindowResumesByItselfWithItsToneWhenTheServerComesBack) {
     Program run(Window);
-    LetBlocksFlow(run);
+    LetBlocksFlow(m_server, run);
     KillAndDetect(m_server, run);
     std::this_thread::sleep_for(2s);
     RestartAndResume(m_server, run);
     // The window's start tone, at full scale.
     EXPECT_NEAR(m_server.MonitorLevelDb(), 0, 0.5);
-    // ALSA's and JACK's own diagnostics about the dead server stay silent.
-    std::istringstream lines(run.process.ErrorSoFar());
-    for (std::string line; std::getline(lines, line);) {
-        EXPECT_FALSE(line.starts_with("ALSA lib")) << line;
-        EXPECT_FALSE(line.starts_with("Cannot connect to server")) << line;
-    }
     ExpectEndedPromptly(run);
+    // The audio libraries' own diagnostics about the dead server stay silent.
+    EXPECT_EQ(LibraryLines(run.process.ErrorSoFar()), std::vector<std::string>{});
 }
 
 TEST_F(StallResumeTest, TheWindowEndsPromptlyWhileItReopensTheDevices) {
     Program run(Window);
-    LetBlocksFlow(run);
+    LetBlocksFlow(m_server, run);
     KillAndDetect(m_server, run);
     ASSERT_TRUE(m_server.Start());
     ExpectEndedPromptly(run);
@@ -233,15 +283,17 @@ TEST_F(StallResumeTest, ASpectrumStartedBeforeTheStallFinishesAtTheTonesLevel) {
     const auto csv = directory / "spectrum.csv";
     Program run(
         {"spectrum", "--audio=system", "--level=-20", "--blocks=60", "--csv=" + csv.string()});
-    LetBlocksFlow(run);
+    LetBlocksFlow(m_server, run);
     KillAndDetect(m_server, run);
     std::this_thread::sleep_for(2s);
     RestartAndResume(m_server, run);
 
     const ProcessEnd end = run.process.Wait(120s);
     ASSERT_EQ(end.status, 0) << end.err;
-    EXPECT_GE(run.timesSaid(StopLine), 1) << end.err;
-    EXPECT_EQ(run.timesSaid(ResumeLine), run.timesSaid(StopLine)) << end.err;
+    // Not at the start: the server's first capture is within the grace.
+    EXPECT_EQ(run.timesSaid(StopLine), 1) << end.err;
+    EXPECT_EQ(run.timesSaid(ResumeLine), 1) << end.err;
+    EXPECT_EQ(LibraryLines(end.err), std::vector<std::string>{});
     const double levelDb = ToneLevelDb(ReadWholeFile(csv), StartToneHz);
     EXPECT_NEAR(levelDb, Minus20dBToneDb, 0.05);
     RecordProperty("tone_re_its_level_db", std::to_string(levelDb - Minus20dBToneDb));
@@ -249,7 +301,7 @@ TEST_F(StallResumeTest, ASpectrumStartedBeforeTheStallFinishesAtTheTonesLevel) {
 
 TEST_F(StallResumeTest, AMeasurementWithoutAudioFor10sEndsWithStatus4) {
     Program run({"spectrum", "--audio=system", "--blocks=1000"});
-    LetBlocksFlow(run);
+    LetBlocksFlow(m_server, run);
     const Clock::time_point killed = Clock::now();
     KillAndDetect(m_server, run);
     const ProcessEnd end = run.process.Wait(120s);

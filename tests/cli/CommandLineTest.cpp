@@ -4,6 +4,7 @@
 // are checked against it.
 #include "tests/harness/ProcessRun.h"
 #include "tests/harness/SoundServer.h"
+#include "tests/harness/TestPaths.h"
 
 #include "dsp/FFT.h"
 #include "measure/ResultCsv.h"
@@ -157,6 +158,25 @@ TEST(CommandLineSweepTest, QuietWithoutAFileWritesTheCsvAloneToStandardOutput) {
     EXPECT_EQ(end.err, "");
     EXPECT_THAT(end.out, StartsWith("# tembrix "));
     ExpectResponseOf(DeviceModel::ConsumerCard(), ParseResponse(end.out), 99);
+}
+
+// Standard error's stream writes through a filter that keeps the audio
+// libraries' lines off descriptor 2; a terminal there still gets the bar.
+TEST(CommandLineSweepTest, OnATerminalTheProgressIsABarRewrittenInPlace) {
+    ScratchDirectory directory;
+    const std::string command =
+        std::string("script -qec '") + TEMBRIX_EXECUTABLE +
+        " sweep --audio=virtual --fast --csv=" + (directory / "response.csv").string() +
+        "' /dev/null </dev/null";
+    FILE* terminal = ::popen(command.c_str(), "r");
+    ASSERT_NE(terminal, nullptr);
+    std::string shown;
+    char buffer[4096];
+    for (std::size_t read; (read = std::fread(buffer, 1, sizeof buffer, terminal)) > 0;)
+        shown.append(buffer, read);
+    EXPECT_EQ(::pclose(terminal), 0) << shown;
+    EXPECT_THAT(shown, HasSubstr("\r[------------------------------]  1/99 "));
+    EXPECT_THAT(shown, HasSubstr("\r[##############################] 99/99 "));
 }
 
 // Above the low-pass the tone sinks below the hum, and every block there has

@@ -155,6 +155,20 @@ TEST(VirtualCardSettings, FaultsAreDescribedOnlyWhenGiven) {
     EXPECT_EQ(DescribeVirtualCard(DeviceModel::ConsumerCard()).find("after"), std::string::npos);
 }
 
+TEST(VirtualCardSettings, TheInputsStartDelayIsASettingForTests) {
+    const DeviceModel model = applied("start-delay=1.5");
+    EXPECT_EQ(model.inputStartDelaySeconds, 1.5);
+    EXPECT_EQ(applied(DescribeVirtualCard(model)).inputStartDelaySeconds, 1.5);
+    EXPECT_EQ(DescribeVirtualCard(DeviceModel::ConsumerCard()).find("start-delay"),
+              std::string::npos);
+    for (const char* refused : {"start-delay=-1", "start-delay=61", "start-delay=soon"}) {
+        DeviceModel unchanged = DeviceModel::ConsumerCard();
+        std::string error;
+        EXPECT_FALSE(ApplyVirtualCardSettings(refused, unchanged, error)) << refused;
+        EXPECT_NE(error.find("from 0 to 60"), std::string::npos) << error;
+    }
+}
+
 TEST(VirtualCardSettings, NumbersDoNotFollowTheLocale) {
     const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
     if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))

@@ -231,6 +231,30 @@ TEST_F(VirtualCardTest, StreamsDieWhenTheModelSaysUntilTheyAreOpenedAgain) {
     EXPECT_GT(recorder.waitFor(captured + 1000).size(), captured); // and dies only once
 }
 
+// As a sound server just started keeps its first capture back: on either
+// clock, nothing is recorded and nothing lost until the delay has passed,
+// after every open.
+TEST_F(VirtualCardTest, TheInputRecordsOnlyItsStartDelayAfterEachOpen) {
+    DeviceModel model = DeviceModel::IdealWire();
+    model.inputStartDelaySeconds = 0.3;
+    ASSERT_TRUE(card.setModel(model));
+    for (const VirtualCard::Clock clock :
+         {VirtualCard::Clock::RealTime, VirtualCard::Clock::Fast}) {
+        card.setClock(clock);
+        recorder.addRoom(1'000'000);
+        const std::size_t before = recorder.waitFor(0).size();
+        const SteadyClock::time_point opened = SteadyClock::now();
+        ASSERT_EQ(card.openInput(Mono, recorder), MMSYSERR_NOERROR);
+        ASSERT_EQ(card.startInput(), MMSYSERR_NOERROR);
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(recorder.waitFor(0).size(), before);
+        EXPECT_GT(recorder.waitFor(before + 1).size(), before);
+        EXPECT_GE(SteadyClock::now() - opened, 300ms);
+        EXPECT_EQ(card.lostInputFrames(), 0u);
+        ASSERT_EQ(card.closeInput(), MMSYSERR_NOERROR);
+    }
+}
+
 TEST_F(VirtualCardTest, ClockRunsOnlyWhileADeviceIsOpen) {
     ASSERT_EQ(card.openOutput(Mono, player), MMSYSERR_NOERROR);
     while (card.framesElapsed() == 0)
