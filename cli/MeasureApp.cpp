@@ -45,14 +45,16 @@ const char* MeasurementName(Subcommand subcommand) {
 
 BOOL CMeasureApp::InitInstance() {
     platform::TreatEveryProcessEndAsFailure();
-    CatchStopSignals();
-    // A reader that went away is a write error, reported as such.
-    std::signal(SIGPIPE, SIG_IGN);
+    // Before the stop signals are caught: opening a FIFO waits for its reader,
+    // and with nothing measured yet a SIGINT may end that wait at once.
     ResultFile output;
     if (!output.Open(m_command.csvPath)) {
         m_status = Report({ExitFailed, output.Error()});
         return FALSE;
     }
+    CatchStopSignals();
+    // A reader that went away is a write error, reported as such.
+    std::signal(SIGPIPE, SIG_IGN);
 
     audio::PrepareAudioState();
     const std::unique_ptr<MeasurementCommand> measurement = CommandFor(m_command);
