@@ -101,7 +101,7 @@ class PrivateSoundServer {
   private:
     int script(const char* name) const {
         const std::string command = "TEMBRIX_PULSE_DIR=" + Quoted(m_runtime) + " " +
-                                    Quoted(std::string(TEMBRIX_CI_DIR) + "/" + name) +
+                                    Quoted(TEMBRIX_CI_DIR "/" + std::string(name)) +
                                     " >/dev/null 2>&1";
         return std::system(command.c_str());
     }
