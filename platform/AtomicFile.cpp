@@ -4,6 +4,7 @@
 #include "platform/OutputPath.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,9 @@ namespace platform {
 namespace {
 
 constexpr mode_t NewFileMode = 0644;
+// The window and the end of a run cannot be stopped while a FIFO waits for
+// its reader; a reader started a little late still gets the result.
+constexpr std::chrono::seconds ReaderWait(10);
 
 // Read from /proc because umask() can only be read by changing it, which
 // races every other thread that creates a file meanwhile. If it cannot be
@@ -92,7 +96,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents, std
     // A FIFO's reader, a device or a descriptor takes the bytes as they come:
     // nothing there to replace, nothing to sync.
     OutputFile output;
-    return output.Open(target, error) && output.Write(contents, error);
+    return output.Open(target, error, ReaderWait) && output.Write(contents, error);
 }
 
 } // namespace platform

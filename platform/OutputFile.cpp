@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -16,9 +17,36 @@ namespace {
 // As fopen creates a file: what the umask allows of rw-rw-rw-.
 constexpr mode_t NewFileMode = 0666;
 
-bool failWith(int number, std::string& error) {
-    error = std::strerror(number);
+bool failWith(const char* reason, std::string& error) {
+    error = reason;
     return false;
+}
+
+bool failWith(int number, std::string& error) {
+    return failWith(std::strerror(number), error);
+}
+
+// Without a reader, opening a FIFO for writing waits, and a stop signal that
+// the run catches only restarts that wait: asked without waiting, the open
+// fails with ENXIO until a reader comes, and the wait has an end.
+int openWhenRead(const std::string& path, std::chrono::milliseconds readerWait) {
+    constexpr std::chrono::milliseconds Poll(20);
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const int fifo = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fifo >= 0) {
+            fcntl(fifo, F_SETFL, fcntl(fifo, F_GETFL) & ~O_NONBLOCK); // a full pipe waits
+            return fifo;
+        }
+        const int reason = errno;
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        if (reason != ENXIO || waited >= readerWait) {
+            errno = reason;
+            return -1;
+        }
+        std::this_thread::sleep_for(Poll);
+    }
 }
 
 // A write to a pipe or FIFO without a reader raises SIGPIPE in the writing
@@ -59,14 +87,23 @@ OutputFile::~OutputFile() {
         close(m_descriptor);
 }
 
-bool OutputFile::Open(const std::string& path, std::string& error) {
+bool OutputFile::Open(const std::string& path, std::string& error,
+                      std::chrono::milliseconds readerWait) {
     OutputPath resolved;
-    return ResolveOutputPath(path, resolved, error) && Open(resolved, error);
+    return ResolveOutputPath(path, resolved, error) && Open(resolved, error, readerWait);
 }
 
-bool OutputFile::Open(const OutputPath& resolved, std::string& error) {
+bool OutputFile::Open(const OutputPath& resolved, std::string& error,
+                      std::chrono::milliseconds readerWait) {
     if (resolved.kind == OutputPath::Kind::Descriptor)
         return OpenDescriptor(resolved.descriptor, error);
+    if (resolved.kind == OutputPath::Kind::Fifo) {
+        m_descriptor = openWhenRead(resolved.path, readerWait);
+        if (m_descriptor < 0)
+            return errno == ENXIO ? failWith("no process came to read the FIFO", error)
+                                  : failWith(errno, error);
+        return true;
+    }
     const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY |
                       (resolved.kind == OutputPath::Kind::RegularFile ? O_CREAT : 0);
     m_descriptor = open(resolved.path.c_str(), flags, NewFileMode);

@@ -4,6 +4,7 @@
 
 #include "platform/OutputPath.h"
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,8 @@ namespace platform {
 
 class OutputFile {
   public:
+    static constexpr std::chrono::milliseconds NoLimit = std::chrono::milliseconds::max();
+
     OutputFile() = default;
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -18,10 +21,14 @@ class OutputFile {
 
     // Opens what `path` names without emptying it: a path that cannot take
     // the result fails now, and an existing file stays as it was until the
-    // first Write. A FIFO waits for its reader, as a shell's redirection
-    // does. False with the system's wording of the reason in `error`.
-    bool Open(const std::string& path, std::string& error);
-    bool Open(const OutputPath& resolved, std::string& error);
+    // first Write. A FIFO waits for a process to read it, as a shell's
+    // redirection does, for at most `readerWait`: where a stop signal could
+    // not end the wait, a bounded one keeps the program from hanging. False
+    // with the system's wording of the reason in `error`.
+    bool Open(const std::string& path, std::string& error,
+              std::chrono::milliseconds readerWait = NoLimit);
+    bool Open(const OutputPath& resolved, std::string& error,
+              std::chrono::milliseconds readerWait = NoLimit);
     // Writes through a duplicate of the process's own `descriptor`.
     bool OpenDescriptor(int descriptor, std::string& error);
 

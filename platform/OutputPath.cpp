@@ -99,7 +99,9 @@ bool ResolveOutputPath(const std::string& path, OutputPath& resolved, std::strin
             return true;
         }
         if (S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode)) {
-            resolved = {OutputPath::Kind::Stream, current, -1};
+            const auto kind =
+                S_ISFIFO(status.st_mode) ? OutputPath::Kind::Fifo : OutputPath::Kind::Device;
+            resolved = {kind, current, -1};
             return true;
         }
         if (!S_ISLNK(status.st_mode)) {

@@ -10,11 +10,12 @@ namespace platform {
 struct OutputPath {
     enum class Kind {
         RegularFile, // there or not yet: replaced or emptied
-        Stream,      // a FIFO or a character device: written as it is
+        Fifo,        // written as it is, once a process reads it
+        Device,      // a character device: written as it is
         Descriptor,  // /dev/stdout, /dev/fd/N, /proc/self/fd/N: written through N
     };
     Kind kind = Kind::RegularFile;
-    std::string path;    // RegularFile and Stream: the path after every link
+    std::string path;    // but for a Descriptor: the path after every link
     int descriptor = -1; // Descriptor
 };
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -177,6 +178,15 @@ TEST_F(StreamedOutput, AnExistingFileStaysUntilTheFirstWriteThenTakesEachWriteAt
     EXPECT_EQ(contentsOf(target), "a\n");
     ASSERT_TRUE(output.Write("b\n", error)) << error;
     EXPECT_EQ(contentsOf(target), "a\nb\n");
+}
+
+TEST_F(StreamedOutput, AFifoThatNoProcessReadsFailsAfterTheWaitItWasGiven) {
+    const std::string fifo = path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    platform::OutputFile output;
+    std::string error;
+    EXPECT_FALSE(output.Open(fifo, error, std::chrono::milliseconds(100)));
+    EXPECT_EQ(error, "no process came to read the FIFO");
 }
 
 TEST_F(StreamedOutput, APathThatCannotBeWrittenFailsAtOpen) {
