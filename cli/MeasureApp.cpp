@@ -44,12 +44,14 @@ const char* MeasurementName(Subcommand subcommand) {
 
 BOOL CMeasureApp::InitInstance() {
     platform::TreatEveryProcessEndAsFailure();
-    CatchStopSignals();
+    // Before the stop signals are caught: opening a FIFO waits for its reader,
+    // and with nothing measured yet a SIGINT may end that wait at once.
     ResultFile output;
     if (!output.Open(m_command.csvPath)) {
         m_status = Report({ExitFailed, output.Error()});
         return FALSE;
     }
+    CatchStopSignals();
 
     audio::PrepareAudioState();
     const std::unique_ptr<MeasurementCommand> measurement = CommandFor(m_command);

@@ -1,35 +1,30 @@
 #include "cli/ResultFile.h"
 
-#include <cerrno>
-#include <cstring>
+#include <unistd.h>
 
 namespace cli {
 
-ResultFile::~ResultFile() {
-    if (m_file && m_file != stdout)
-        std::fclose(m_file);
-}
-
 bool ResultFile::Open(const std::string& path) {
-    if (path.empty()) {
-        m_file = stdout;
-        m_name = "standard output";
-        return true;
-    }
-    m_name = path;
-    m_file = std::fopen(path.c_str(), "w");
-    return m_file ? true : Fail();
+    std::string reason;
+    m_name = path.empty() ? "standard output" : path;
+    const bool opened =
+        path.empty() ? m_file.OpenDescriptor(STDOUT_FILENO, reason) : m_file.Open(path, reason);
+    return opened || Fail(reason);
 }
 
 bool ResultFile::Write(std::string_view text) {
-    errno = 0;
-    if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size() || std::fflush(m_file) != 0)
-        return Fail();
-    return true;
+    std::string reason;
+    if (!m_held.empty()) {
+        m_held += text;
+        const bool written = m_file.Write(m_held, reason);
+        m_held.clear();
+        return written || Fail(reason);
+    }
+    return m_file.Write(text, reason) || Fail(reason);
 }
 
-bool ResultFile::Fail() {
-    m_error = "cannot write " + m_name + ": " + (errno ? std::strerror(errno) : "write error");
+bool ResultFile::Fail(const std::string& reason) {
+    m_error = "cannot write " + m_name + ": " + reason;
     return false;
 }
 

@@ -20,8 +20,7 @@ void SweepCommand::SetTone() {
 
 int SweepCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
     run.window = WindowName(m_command.windowType);
-    if (!output.Write(ResultComments(run) + ResponseHeader + "\n"))
-        return Report({ExitFailed, output.Error()});
+    output.HoldUntilFirstWrite(ResultComments(run) + ResponseHeader + "\n");
     SweepProgress progress(SweepProgress::StyleFor(stderr, m_command.quiet),
                            static_cast<int>(SweepPointFrequencies(FftSize).size()));
     const RunEnd end =

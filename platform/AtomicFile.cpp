@@ -1,6 +1,10 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/OutputFile.h"
+#include "platform/OutputPath.h"
+
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +18,9 @@ namespace platform {
 namespace {
 
 constexpr mode_t NewFileMode = 0644;
+// The window and the end of a run cannot be stopped while a FIFO waits for
+// its reader; a reader started a little late still gets the result.
+constexpr std::chrono::seconds ReaderWait(10);
 
 // Read from /proc because umask() can only be read by changing it, which
 // races every other thread that creates a file meanwhile. If it cannot be
@@ -34,21 +41,6 @@ mode_t modeFor(const std::string& path) {
     return NewFileMode & ~currentUmask();
 }
 
-bool writeAll(int fd, std::string_view contents) {
-    while (!contents.empty()) {
-        const ssize_t written = write(fd, contents.data(), contents.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            if (written == 0)
-                errno = EIO; // no progress: fail rather than spin
-            return false;
-        }
-        contents.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 bool syncToDisk(int fd) {
     while (fsync(fd) != 0)
         if (errno != EINTR)
@@ -56,17 +48,10 @@ bool syncToDisk(int fd) {
     return true;
 }
 
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Makes the rename itself survive a power cut. Best effort: the new file is
 // already in place, and reporting a failure now would call it lost.
 void syncFolder(const std::string& path) {
-    const int folder = open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folder = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
         return;
     syncToDisk(folder);
@@ -82,16 +67,14 @@ bool abandon(int fd, const std::string& temporary, std::string& error) {
     return false;
 }
 
-} // namespace
-
-bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string& error) {
+bool replaceAtomically(const std::string& path, std::string_view contents, std::string& error) {
     std::string temporary = path + ".XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
         error = std::strerror(errno);
         return false;
     }
-    if (fchmod(fd, modeFor(path)) != 0 || !writeAll(fd, contents) || !syncToDisk(fd))
+    if (fchmod(fd, modeFor(path)) != 0 || !WriteAll(fd, contents) || !syncToDisk(fd))
         return abandon(fd, temporary, error);
     // On Linux the descriptor is gone even after EINTR, and the data is synced.
     if (close(fd) != 0 && errno != EINTR)
@@ -100,6 +83,20 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents, std
         return abandon(-1, temporary, error);
     syncFolder(path);
     return true;
+}
+
+} // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string& error) {
+    OutputPath target;
+    if (!ResolveOutputPath(path, target, error))
+        return false;
+    if (target.kind == OutputPath::Kind::RegularFile)
+        return replaceAtomically(target.path, contents, error);
+    // A FIFO's reader, a device or a descriptor takes the bytes as they come:
+    // nothing there to replace, nothing to sync.
+    OutputFile output;
+    return output.Open(target, error, ReaderWait) && output.Write(contents, error);
 }
 
 } // namespace platform
