@@ -103,6 +103,14 @@ devices, level, window, sample rate, block size), then a header line, then
 one row per point; numbers round-trip exactly and use '.' whatever the locale.
 )";
 
+constexpr const char* ResultFileRules =
+    R"(A result FILE that is a symbolic link is followed (the file it points to is
+written, the links stay); a FIFO or a device is written directly; /dev/stdout,
+/dev/fd/N and /proc/self/fd/N are written through that descriptor; a folder
+or a socket is refused with status 1. An existing file is replaced only once
+something is written to it: a run that fails before leaves it as it was.
+)";
+
 // As printf, into a string.
 [[gnu::format(printf, 1, 2)]] std::string Format(const char* pattern, ...) {
     std::va_list arguments;
@@ -167,8 +175,10 @@ reopened) go to standard error. A block with a gap is not measured, nor are
 the blocks that may still carry the tone cut short by it. When no block comes
 for 1 s a line says so, and another when blocks come again.
 
+%s
 %s)",
-                  CardOptions, FastOption, MeasurementOptions, CsvRules, ExitStatusTable);
+                  CardOptions, FastOption, MeasurementOptions, CsvRules, ResultFileRules,
+                  ExitStatusTable);
 }
 
 std::string SpectrumHelp() {
@@ -190,8 +200,10 @@ Options:
 
 %sColumns: frequency_hz,level_db (one row per bin, bin k at k * 44100 / 8192 Hz)
 
+%s
 %s)",
-                  CardOptions, FastOption, MeasurementOptions, CsvRules, ExitStatusTable);
+                  CardOptions, FastOption, MeasurementOptions, CsvRules, ResultFileRules,
+                  ExitStatusTable);
 }
 
 std::string ReportHelp() {
@@ -256,8 +268,9 @@ Options:
                            (default 30)
   --help                   this text
 
+%s
 %s)",
-                  CardOptions, FastOption, ExitStatusTable);
+                  CardOptions, FastOption, ResultFileRules, ExitStatusTable);
 }
 
 struct SubcommandName {
