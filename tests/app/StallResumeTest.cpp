@@ -100,9 +100,15 @@ class PrivateSoundServer {
 
   private:
     int script(const char* name) const {
-        const std::string command = "TEMBRIX_PULSE_DIR=" + Quoted(m_runtime) + " " +
-                                    Quoted(std::string(TEMBRIX_CI_DIR) + "/" + name) +
-                                    " >/dev/null 2>&1";
+        // Appended piece by piece: GCC 12 sees a false out-of-bounds copy in
+        // the one expression for some lengths of the checkout's path.
+        std::string path = TEMBRIX_CI_DIR;
+        path += '/';
+        path += name;
+        std::string command = "TEMBRIX_PULSE_DIR=" + Quoted(m_runtime);
+        command += ' ';
+        command += Quoted(path);
+        command += " >/dev/null 2>&1";
         return std::system(command.c_str());
     }
 
