@@ -60,9 +60,11 @@ class PlanRegistry {
     std::map<std::size_t, std::unique_ptr<FftwPlans>> m_bySize;
 };
 
+// Never destroyed, so that the plans outlive every transform, even one that
+// static destruction reaches late.
 PlanRegistry& Registry() {
-    static PlanRegistry registry;
-    return registry;
+    static auto* registry = new PlanRegistry;
+    return *registry;
 }
 
 } // namespace

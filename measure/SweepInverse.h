@@ -1,17 +1,16 @@
 // The inverse of the samples a sweep actually played, for dividing a
 // recording's spectrum by theirs: X* / (|X|^2 + eps(f)), X their spectrum at
 // the transform's size. eps is 10^-6 of the power an ideal sweep puts into
-// a bin (at f1 below f1, at f2 above f2): far below what the samples
-// played carry from a fraction of a hertz to f2, fades included, so that
-// the division there is exact and no correction for the fades is needed; it
-// grows below LowEdgeHz and above f2, where they carry next to nothing and
-// dividing would only amplify noise.
+// a bin (taken at f1 below f1): far below what the samples played carry
+// from LowEdgeHz to f2, the energy their fades spread below f1 included, so
+// that the division there is exact and needs no correction for the fades.
+// It grows below LowEdgeHz and above f2, where they carry next to nothing and
+// dividing would only amplify DC, drift and noise.
 //
-// What the division leaves out below f1 (mostly below LowEdgeHz: DC and
-// drift) is missing from every response it gives. For a device that passes
-// DC (a wire, a digital loop-back) that missing band is a slow wave of
-// seconds centred on the impulse response's peak; the analysis fits it and
-// puts it back (see LowBand()).
+// What the division leaves out below f1 is missing from every response it
+// gives. For a device that passes DC (a wire, a digital loop-back) that
+// missing band is a slow wave of seconds centred on the impulse response's
+// peak; the analysis fits it and puts it back (see LowBand()).
 #pragma once
 
 #include "measure/LongTransform.h"
