@@ -55,6 +55,30 @@ void appendButterworth(std::vector<FilterSection>& sections, Pass pass, FilterCo
         sections.push_back(firstOrder(pass, k));
 }
 
+// The response of one section at `frequencyHz`.
+std::complex<double> sectionResponse(const FilterSection& s, double frequencyHz,
+                                     double sampleRate) {
+    const std::complex<double> zInverse =
+        std::polar(1.0, -2.0 * std::numbers::pi * frequencyHz / sampleRate);
+    return (s.b0 + zInverse * (s.b1 + zInverse * s.b2)) /
+           (1.0 + zInverse * (s.a1 + zInverse * s.a2));
+}
+
+// The phase of a filter's sections in radians, each on its continuous branch.
+double filterPhase(Pass pass, FilterCorner corner, double frequencyHz, double sampleRate) {
+    std::vector<FilterSection> sections;
+    appendButterworth(sections, pass, corner, sampleRate);
+    double phase = 0.0;
+    for (const FilterSection& s : sections) {
+        const double section = std::arg(sectionResponse(s, frequencyHz, sampleRate));
+        if (pass == Pass::High)
+            phase += section < 0.0 ? section + 2.0 * std::numbers::pi : section;
+        else
+            phase += section > 0.0 ? section - 2.0 * std::numbers::pi : section;
+    }
+    return phase;
+}
+
 bool insideBand(double frequencyHz, double sampleRate) {
     return frequencyHz > 0.0 && frequencyHz < sampleRate / 2.0;
 }
@@ -104,15 +128,16 @@ bool DeviceModel::valid() const {
 }
 
 double DeviceModel::ResponseDb(double frequencyHz) const {
-    const std::complex<double> zInverse =
-        std::polar(1.0, -2.0 * std::numbers::pi * frequencyHz / sampleRate);
     double db = gainDb;
-    for (const FilterSection& s : DesignFilters(*this)) {
-        const std::complex<double> numerator = s.b0 + zInverse * (s.b1 + zInverse * s.b2);
-        const std::complex<double> denominator = 1.0 + zInverse * (s.a1 + zInverse * s.a2);
-        db += 20.0 * std::log10(std::abs(numerator) / std::abs(denominator));
-    }
+    for (const FilterSection& s : DesignFilters(*this))
+        db += 20.0 * std::log10(std::abs(sectionResponse(s, frequencyHz, sampleRate)));
     return db;
+}
+
+double DeviceModel::PhaseDeg(double frequencyHz) const {
+    const double radians = filterPhase(Pass::High, highPass, frequencyHz, sampleRate) +
+                           filterPhase(Pass::Low, lowPass, frequencyHz, sampleRate);
+    return radians * 180.0 / std::numbers::pi;
 }
 
 std::vector<FilterSection> DesignFilters(const DeviceModel& model) {

@@ -60,6 +60,13 @@ struct DeviceModel {
     // The gain in dB at `frequencyHz`, computed from the filters' digital
     // coefficients: what a sine well above the noise comes back with.
     double ResponseDb(double frequencyHz) const;
+    // The phase in degrees at `frequencyHz` from the same coefficients, the
+    // latency left out. Each section's phase is taken on the branch where it
+    // runs continuously across the band (0 to 180 degrees for a high-pass
+    // section, 0 to -180 for a low-pass one), so a high-pass of order n
+    // nears +90n degrees towards 0 Hz and a low-pass of order n nears -90n
+    // towards half the rate.
+    double PhaseDeg(double frequencyHz) const;
 };
 
 // One filter section, first order (b2 = a2 = 0) or second order:

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <vector>
 
@@ -80,6 +81,35 @@ TEST(DeviceModel, ResponseIsTheDigitalButterworthMagnitudeAndTheGain) {
             const double expected = -6.0 - 10.0 * std::log10((1.0 + high) * (1.0 + low));
             EXPECT_NEAR(model.ResponseDb(f), expected, 1e-6) << "order " << order << ", " << f;
         }
+    }
+}
+
+// The bilinear transform gives the analog prototype's whole response, phase
+// included, at the warped frequency. The prototype of order n has its poles
+// p_k = e^(i pi (2k + n + 1) / 2n) and, at s = i r, the phase -sum arg(s - p_k)
+// as a low-pass and -sum arg(1/s - p_k) as a high-pass, each continuous in r.
+TEST(DeviceModel, PhaseIsTheDigitalButterworthPhase) {
+    const auto warped = [](double f) { return std::tan(std::numbers::pi * f / Rate); };
+    const auto prototypePhase = [](int order, std::complex<double> s) {
+        double phase = 0.0;
+        for (int k = 0; k < order; ++k)
+            phase -= std::arg(
+                s - std::polar(1.0, std::numbers::pi * (2 * k + order + 1) / (2.0 * order)));
+        return phase * 180.0 / std::numbers::pi;
+    };
+    for (int order = 1; order <= DeviceModel::MaxFilterOrder; ++order) {
+        DeviceModel model = DeviceModel::IdealWire();
+        model.gainDb = -6.0;
+        model.latencyFrames = 100; // left out of the phase
+        model.highPass = {35.0, order};
+        model.lowPass = {12000.0, order};
+        for (double f : {1.0, 5.0, 35.0, 100.0, 1000.0, 12000.0, 18000.0, 22000.0}) {
+            const std::complex<double> high{0.0, warped(f) / warped(35.0)};
+            const std::complex<double> low{0.0, warped(f) / warped(12000.0)};
+            const double expected = prototypePhase(order, 1.0 / high) + prototypePhase(order, low);
+            EXPECT_NEAR(model.PhaseDeg(f), expected, 1e-6) << "order " << order << ", " << f;
+        }
+        EXPECT_NEAR(model.PhaseDeg(0.01), 90.0 * order, 0.1) << order;
     }
 }
 

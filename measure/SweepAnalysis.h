@@ -1,0 +1,119 @@
+// The analysis of a swept-sine measurement (see SweepSignal): recordings
+// deconvolved by the samples actually played (SweepInverse), each aligned on
+// its own impulse response's peak and averaged, then read off windowed
+// impulse responses: the delay, the gain and phase at each frequency asked
+// for, and harmonics 2 to 5 with their THD.
+//
+// The windows (ResponseWindow), each rising and falling as half a Hann
+// window:
+// - the linear response's, from LinearPreSeconds before its peak (rising
+//   over the first half of that) to PostPeakSeconds after it (falling over
+//   the second half);
+// - harmonic k's, which peaks L ln k before the linear response, from
+//   HarmonicPreSeconds before its peak to as long before harmonic k - 1's:
+//   L ln(k / (k - 1)) long (0.55, 0.32, 0.23 and 0.18 s for k = 2 to 5 at
+//   the default length), rising over its first 10 ms (gently, so that the
+//   slow remains of the distortion's DC in a device's high-pass do not leak
+//   into it) and falling over the second half.
+//
+// Not thread-safe: one thread uses an analysis at a time. Constructing one
+// may plan transforms (see LongTransform).
+#pragma once
+
+#include "measure/LongTransform.h"
+#include "measure/SweepInverse.h"
+#include "measure/SweepSignal.h"
+
+#include <array>
+#include <complex>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+struct SweepResponsePoint {
+    double frequencyHz;
+    double gainDb;   // the linear response, re the level played
+    double phaseDeg; // with the delay removed, unwrapped along the points
+    // H2 to H5 at this excitation frequency: harmonic k's level re the
+    // fundamental's; none where k f reaches HarmonicsBelowHz or when the
+    // sweep is too short for harmonics.
+    std::array<std::optional<double>, 4> harmonicsDb;
+    std::optional<double> thdDb; // the power sum of those harmonics
+};
+
+struct SweepResponse {
+    double delaySamples; // where the linear impulse response peaks
+    double DelayMs() const;
+    bool harmonicsMeasured; // see SweepAnalysis::ShortestHarmonicWindowSeconds
+    std::vector<SweepResponsePoint> points;
+    // The linear impulse response over its window, unwindowed: impulse[i]
+    // lies (impulseStart + i) / SampleRate seconds after the sweep's start.
+    long long impulseStart;
+    std::vector<double> impulse;
+};
+
+// What one recording held.
+struct SweepRecording {
+    enum class Verdict {
+        Found,      // its impulse response stands out: added to the average
+        TooShort,   // it ends before the sweep could have come back
+        Silent,     // every sample is zero
+        NoResponse, // no impulse response stands out of the noise
+    } verdict;
+    bool clipped;        // a sample reached full scale
+    double delaySamples; // its own peak, when found
+};
+
+class SweepAnalysis {
+  public:
+    static constexpr double LinearPreSeconds = 0.003;
+    static constexpr double PostPeakSeconds = 0.5;
+    static constexpr double HarmonicPreSeconds = 0.012;
+    // A recording holds the sweep and at least this margin for the card's
+    // delay and the response's tail.
+    static constexpr double RecordingMarginSeconds = 0.5;
+    // A peak must stand this far above the median magnitude of the impulse
+    // response to count as found.
+    static constexpr double FoundAboveMedianDb = 30;
+    // Harmonic k is reported where k f lies below this (and below f2).
+    static constexpr double HarmonicsBelowHz = 20000;
+    static constexpr int HighestHarmonic = 5;
+    // Harmonics are measured when harmonic 5's window, L ln(5/4), is at least
+    // this long: for sweeps of about 3 s or longer at the default
+    // frequencies; shorter ones leave too little of each harmonic's response.
+    static constexpr double ShortestHarmonicWindowSeconds = 0.08;
+
+    // Plans the transforms for recordings of the sweep and `marginSeconds`
+    // (at least RecordingMarginSeconds; more for a card with a longer delay)
+    // and prepares the inverse of `sweep`, which must outlive the analysis.
+    explicit SweepAnalysis(const SweepSignal& sweep, double marginSeconds = RecordingMarginSeconds);
+
+    // The frames a recording should hold: the sweep and the margin. A card's
+    // delay may reach up to the margin.
+    std::size_t RecordingFrames() const { return m_recordingFrames; }
+
+    // A recording that begins as the sweep's first sample is played; the
+    // first RecordingFrames() of it are used. Deconvolved and, when Found,
+    // added to the average, aligned on the first recording's peak.
+    SweepRecording Add(std::span<const std::int16_t> recording);
+    int Recordings() const { return m_recordings; }
+
+    // The average of the recordings found so far at `frequencies`, in
+    // ascending order. A frequency outside f1..f2 is not measured: its gain
+    // and phase are not a number, as is every figure before a recording
+    // was found.
+    SweepResponse Analyse(std::span<const double> frequencies);
+
+  private:
+    void RestoreLowBand(std::span<double> impulse, double peak) const;
+
+    const SweepSignal& m_sweep;
+    std::size_t m_recordingFrames;
+    LongTransform m_transform;
+    SweepInverse m_inverse;
+    std::vector<std::complex<double>> m_spectrum; // one recording's, deconvolved
+    std::vector<std::complex<double>> m_sum;      // the aligned recordings'
+    int m_recordings = 0;
+    double m_firstPeak = 0;
+};
