@@ -33,6 +33,7 @@ void InputRecording::Request(std::size_t framesBefore, std::size_t framesAfter, 
 void InputRecording::Cancel() {
     std::lock_guard lock(m_mutex);
     m_requested.store(false, std::memory_order_relaxed);
+    m_samples = {};
 }
 
 InputRecording::Result InputRecording::Take() {

@@ -50,7 +50,8 @@ class InputRecording {
     void Request(std::size_t framesBefore, std::size_t framesAfter, StreamBreaks now);
     // It has ended, whole or with a gap; the capture thread records no more.
     bool Finished() const { return m_finished.load(std::memory_order_acquire); }
-    // Ends it now; the capture thread records no more once it returns.
+    // Ends it now and releases its room; the capture thread records no more
+    // once it returns.
     void Cancel();
     // Once finished.
     Result Take();

@@ -48,21 +48,6 @@ TEST(SignalCursorTest, WritesTheLeadInTheSignalAndTheMarginAcrossBuffers) {
     EXPECT_FALSE(cursor.Active());
 }
 
-TEST(SignalCursorTest, ASignalLongerThanABufferStartsInTheFirstAndEndsInTheLast) {
-    const Samples signal = ramp(10, 100);
-    SignalCursor cursor;
-    cursor.Start({signal, 0, 2});
-    SignalCursor::Filled filled;
-
-    EXPECT_EQ(fill(cursor, 6, filled), ramp(6, 100));
-    EXPECT_EQ(filled.signalStart, 0u);
-    EXPECT_FALSE(filled.signalWritten);
-    EXPECT_EQ(fill(cursor, 6, filled), (Samples{106, 107, 108, 109, 0, 0}));
-    EXPECT_FALSE(filled.signalStart);
-    EXPECT_TRUE(filled.signalWritten);
-    EXPECT_FALSE(cursor.Active());
-}
-
 class SignalPlaybackTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -145,23 +130,6 @@ TEST_F(SignalPlaybackTest, AStartHeardLateFromAnEarlierSignalSaysNothingOfTheQue
     ASSERT_TRUE(QueuedSignal.Take(program, second));
     QueuedSignal.Started(second, 1234);
     EXPECT_EQ(QueuedSignal.StartPosition(), 1234u);
-}
-
-// The playback thread as it runs, without a device: the requester's Finish
-// stops a signal still being played and returns once the thread let go.
-TEST(SignalPlaybackThreadTest, FinishStopsASignalStillPlayingAndWaitsForThePlaybackThread) {
-    FftSize = 64;
-    ThreadIdentity player;
-    player = AfxBeginThread(&CSoundOut::runtimeClass);
-    ASSERT_TRUE(player);
-    const Samples signal = ramp(1000, 1);
-    ASSERT_TRUE(QueuedSignal.Queue({signal, 0, 100}));
-    ASSERT_TRUE(player->PostThreadMessage(WM_PLAY_SIGNAL, 0, 0));
-    QueuedSignal.Finish(player);
-    EXPECT_TRUE(QueuedSignal.Queue({signal, 0, 100}));
-    QueuedSignal.Finish(player);
-    player->PostThreadMessage(MM_WOM_CLOSE, 0, 0);
-    WaitForSingleObject(OutputClosedEvent, INFINITE);
 }
 
 } // namespace

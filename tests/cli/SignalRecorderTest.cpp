@@ -22,6 +22,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace {
