@@ -1,9 +1,12 @@
 // The audio state shared by the application, the capture and playback
 // threads and the main window: format constants, the shared buffers, the five
-// events and the two private messages. Allocated and owned by the
-// application's start-up; see the application object for its life.
+// events, a signal played once and its recording, and the private messages.
+// Allocated and owned by the application's start-up; see the application
+// object for its life.
 #pragma once
 
+#include "audio/InputRecording.h"
+#include "audio/SignalPlayback.h"
 #include "dsp/SignalFormat.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
@@ -90,6 +93,15 @@ int AllocAudioBuffers();
 // Releases every allocated block; harmless on a partly or fully released set.
 void FreeAudioBuffers();
 
+// The signal that the playback thread plays once in place of the tone, and
+// what the capture thread records meanwhile. Never destroyed: the threads may
+// still look at them while the process ends.
+extern SignalPlayback& QueuedSignal;
+extern InputRecording& Recording;
+// The counts by which the recording tells a broken stream, as they stand.
+// Both devices must be open.
+InputRecording::StreamBreaks CurrentStreamBreaks();
+
 // Device error boxes with the device layer's own text.
 void ShowWaveOutError(MMRESULT code);
 void ShowWaveInError(MMRESULT code);
@@ -144,6 +156,12 @@ constexpr UINT WM_SET_LEVEL = WM_USER + 6;
 // would add its own distortion. WM_SET_LEVEL goes back to truncation.
 constexpr UINT WM_SET_TEST_LEVEL = WM_USER + 7;
 constexpr double TestLevelScale = 4294967296.0; // 2^32
+// Posted to the playback thread once a signal is queued in QueuedSignal: from
+// the next buffer on it plays that signal once, between its silences, and
+// then the tone again. wParam, lParam: 0.
+constexpr UINT WM_PLAY_SIGNAL = WM_USER + 8;
+// Posted by QueuedSignal.Finish(): the tone again from the next buffer.
+constexpr UINT WM_STOP_SIGNAL = WM_USER + 9;
 // WM_SET_LEVEL's wParam for each of the window's level buttons, in order:
 // "0dB", "-20dB", "No".
 constexpr WPARAM LevelCommands[] = {65536, 6554, 0};

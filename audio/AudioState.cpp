@@ -24,6 +24,8 @@ CEvent& DisplayReadyEvent = *new CEvent(FALSE, FALSE);
 CEvent& BlockReadyEvent = *new CEvent(FALSE, FALSE);
 CEvent& InputClosedEvent = *new CEvent(FALSE, FALSE);
 CEvent& OutputClosedEvent = *new CEvent(FALSE, FALSE);
+SignalPlayback& QueuedSignal = *new SignalPlayback;
+InputRecording& Recording = *new InputRecording;
 
 namespace {
 
@@ -101,6 +103,10 @@ void FreeAudioBuffers() {
         GlobalFree(block);
         buffer = nullptr;
     }
+}
+
+InputRecording::StreamBreaks CurrentStreamBreaks() {
+    return {platform::OutputGaps(*OutDevice()), platform::StreamReopens()};
 }
 
 void ShowWaveOutError(MMRESULT code) {

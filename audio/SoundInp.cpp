@@ -88,6 +88,10 @@ void CSoundInp::OnWimData(WPARAM wParam, LPARAM lParam) {
         EndOnWaveInFailure("waveInUnprepareHeader", result);
     }
 
+    // Before the buffer is queued again: on the fast clock the virtual card
+    // waits for it, so the recording loses nothing there.
+    if (Recording.Requested())
+        Recording.Append(*header, QueuedSignal.StartPosition(), CurrentStreamBreaks());
     if (WaitForSingleObject(DisplayReadyEvent, 0) == WAIT_OBJECT_0)
         handOff(header);
     else

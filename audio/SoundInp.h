@@ -1,7 +1,8 @@
 // The capture thread: keeps the two capture buffers queued with the input
 // device and hands each full block to the main window as SampleBlock, or
 // drops and counts it while the window is still busy with the previous one.
-// A handed-off block says whether it holds a gap (see WM_BLOCK_READY).
+// A handed-off block says whether it holds a gap (see WM_BLOCK_READY). While
+// a recording is requested, every block also goes into Recording.
 #pragma once
 
 #include "platform/Thread.h"

@@ -39,6 +39,10 @@ bool queue(HWAVEOUT device, WAVEHDR* header) {
 
 } // namespace
 
+CSoundOut::~CSoundOut() {
+    stopSignal();
+}
+
 BOOL CSoundOut::InitInstance() {
     m_amplitude = 1.0;
     return TRUE;
@@ -51,14 +55,20 @@ ThreadMessageMap CSoundOut::GetMessageMap() const {
         OnThreadMessage(MM_WOM_CLOSE, &CSoundOut::OnWomClose),
         OnThreadMessage(WM_SET_LEVEL, &CSoundOut::OnSetLevel),
         OnThreadMessage(WM_SET_TEST_LEVEL, &CSoundOut::OnSetTestLevel),
+        OnThreadMessage(WM_PLAY_SIGNAL, &CSoundOut::OnPlaySignal),
+        OnThreadMessage(WM_STOP_SIGNAL, &CSoundOut::OnStopSignal),
     };
     return entries;
 }
 
 void CSoundOut::FillToneBuffer(std::int16_t* buffer) {
+    fillTone(buffer, 0);
+}
+
+void CSoundOut::fillTone(std::int16_t* buffer, int from) {
     // FftSize and GenPeriod are read afresh at every sample: a new frequency
     // takes effect from the next sample, with no phase jump.
-    for (int i = 0; i < FftSize; ++i) {
+    for (int i = from; i < FftSize; ++i) {
         GenPhase = GenPhase + TwoPi / GenPeriod.load(std::memory_order_relaxed);
         GenPhase = std::fmod(GenPhase, TwoPi);
         const double sample = std::sin(GenPhase) * (FullScale - 1) * m_amplitude;
@@ -66,13 +76,31 @@ void CSoundOut::FillToneBuffer(std::int16_t* buffer) {
     }
 }
 
+// The tone resumes where it stopped: its phase stood still meanwhile.
+void CSoundOut::FillBuffer(const WAVEHDR* header) {
+    auto* buffer = reinterpret_cast<std::int16_t*>(header->lpData);
+    if (!m_signal.Active()) {
+        FillToneBuffer(buffer);
+        return;
+    }
+    const SignalCursor::Filled filled = m_signal.Fill(buffer, static_cast<std::size_t>(FftSize));
+    if (filled.signalStart) {
+        m_signalStartHeader = header;
+        m_signalStartOffset = *filled.signalStart;
+    }
+    if (filled.signalWritten)
+        QueuedSignal.LetGo();
+    if (filled.frames < static_cast<std::size_t>(FftSize))
+        fillTone(buffer, static_cast<int>(filled.frames));
+}
+
 void CSoundOut::OnWomOpen(WPARAM wParam, LPARAM) {
     const HWAVEOUT device = deviceOf(wParam);
     for (int k = 0; k < PlaybackBufferCount; ++k) {
-        FillToneBuffer(PlaybackBuffer(k));
         WAVEHDR* header = PlaybackHeader(k);
         header->lpData = reinterpret_cast<char*>(PlaybackBuffer(k));
         header->dwBufferLength = static_cast<DWORD>(FftSize) * sizeof(std::int16_t);
+        FillBuffer(header);
         RearmHeader(header);
         if (!queue(device, header))
             return;
@@ -92,7 +120,12 @@ void CSoundOut::OnWomDone(WPARAM wParam, LPARAM lParam) {
         ShowWaveOutError(result);
         EndOnWaveOutFailure("waveOutUnprepareHeader", result);
     }
-    FillToneBuffer(reinterpret_cast<std::int16_t*>(header->lpData));
+    if (header == m_signalStartHeader) {
+        QueuedSignal.Started(m_signalNumber,
+                             platform::HeaderInputPosition(*header) + m_signalStartOffset);
+        m_signalStartHeader = nullptr;
+    }
+    FillBuffer(header);
     RearmHeader(header);
     queue(device, header);
 }
@@ -111,4 +144,24 @@ void CSoundOut::OnSetLevel(WPARAM wParam, LPARAM) {
 void CSoundOut::OnSetTestLevel(WPARAM wParam, LPARAM) {
     m_amplitude = std::min(static_cast<double>(wParam) / TestLevelScale, 1.0);
     m_rounded = true;
+}
+
+void CSoundOut::OnPlaySignal(WPARAM, LPARAM) {
+    SignalPlayback::Program program;
+    if (!QueuedSignal.Take(program, m_signalNumber))
+        return; // withdrawn before it was taken
+    m_signal.Start(program);
+    m_signalStartHeader = nullptr;
+}
+
+void CSoundOut::OnStopSignal(WPARAM, LPARAM) {
+    stopSignal();
+}
+
+void CSoundOut::stopSignal() {
+    m_signalStartHeader = nullptr;
+    if (!m_signal.Active())
+        return;
+    m_signal.Stop();
+    QueuedSignal.LetGo();
 }

@@ -508,6 +508,10 @@ bool HeaderHasGap(const WAVEHDR& header) {
     return header.reserved & HeaderGapMark;
 }
 
+std::uint64_t HeaderInputPosition(const WAVEHDR& header) {
+    return static_cast<std::uint64_t>(header.reserved) >> HeaderPositionShift;
+}
+
 void ReopenDevices() {
     outputs().reopenNow();
     inputs().reopenNow();

@@ -116,6 +116,14 @@ std::chrono::steady_clock::time_point InputOpenedAt(HWAVEIN device);
 // A returned capture buffer whose samples do not follow on from those of the
 // buffer returned before it (frames were lost before or inside it).
 bool HeaderHasGap(const WAVEHDR& header);
+// Where a returned header's first frame stands on the input's clock, which
+// counts the frames handed to the input since the process began (lost ones
+// too): for a capture header, the position of its first sample; for a
+// playback header, the input's position while its first sample was played.
+// So a sample played at position p comes back at p plus the delay of what
+// lies between output and input (exactly so on the virtual card; a system
+// card adds its own buffering). 0 for a header returned unplayed.
+std::uint64_t HeaderInputPosition(const WAVEHDR& header);
 // Closes the open devices on the card and opens them again, with their
 // buffers and started state kept: after the system card's devices were
 // chosen anew. Returns within a bounded time; a device that cannot be opened

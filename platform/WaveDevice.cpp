@@ -18,6 +18,18 @@ bool isHeld(WAVEHDR& header) {
     return flagsOf(header).load(std::memory_order_acquire) & WHDR_INQUEUE;
 }
 
+// The input's clock: the frames handed to the open input since the process
+// began. Headers of both directions are stamped with it, so that a sample
+// played can be found among those recorded. Written by the input's audio
+// thread only.
+std::atomic<std::uint64_t> inputFramesHanded{0};
+
+// Keeps a capture header's gap mark.
+void stampPosition(WAVEHDR& header, std::uint64_t position) {
+    header.reserved = static_cast<std::uintptr_t>(position << HeaderPositionShift) |
+                      (header.reserved & HeaderGapMark);
+}
+
 Notifier::Messages messagesFor(WaveDirection direction) {
     if (direction == WaveDirection::Output)
         return {MM_WOM_OPEN, MM_WOM_DONE, MM_WOM_CLOSE};
@@ -237,12 +249,15 @@ void WaveDevice::render(std::int16_t* samples, std::size_t frames) {
     const Callback callback(*this);
     const std::size_t channels = m_format.nChannels;
     const std::size_t frameBytes = m_format.nBlockAlign;
+    const std::uint64_t inputPosition = inputFramesHanded.load(std::memory_order_relaxed);
     std::size_t filled = 0;
     if (callback.admitted()) {
         while (filled < frames) {
             WAVEHDR* header = currentHeader();
             if (!header)
                 break;
+            if (m_headPosition == 0)
+                stampPosition(*header, inputPosition + filled);
             const std::size_t length = framesIn(*header);
             const std::size_t count = std::min(length - m_headPosition, frames - filled);
             std::memcpy(samples + filled * channels, header->lpData + m_headPosition * frameBytes,
@@ -260,22 +275,26 @@ void WaveDevice::render(std::int16_t* samples, std::size_t frames) {
 }
 
 // What finds no queued buffer is lost, as on a real card; the header that
-// records next carries the mark of the gap.
+// records next carries the mark of the gap. The input's clock counts every
+// frame handed here, lost or not, so that it keeps pace with the output.
 void WaveDevice::capture(const std::int16_t* samples, std::size_t frames) {
     const Callback callback(*this);
     if (!callback.admitted())
         return;
     const std::size_t channels = m_format.nChannels;
     const std::size_t frameBytes = m_format.nBlockAlign;
+    const std::uint64_t position = inputFramesHanded.load(std::memory_order_relaxed);
     std::size_t stored = 0;
     while (stored < frames) {
         WAVEHDR* header = currentHeader();
         if (!header)
             break;
-        if (m_gapPending.exchange(false, std::memory_order_relaxed))
-            header->reserved |= HeaderGapMark;
         const std::size_t length = framesIn(*header);
         const std::size_t recorded = header->dwBytesRecorded / frameBytes;
+        if (recorded == 0)
+            stampPosition(*header, position + stored);
+        if (m_gapPending.exchange(false, std::memory_order_relaxed))
+            header->reserved |= HeaderGapMark;
         const std::size_t count = std::min(length - recorded, frames - stored);
         std::memcpy(header->lpData + header->dwBytesRecorded, samples + stored * channels,
                     count * frameBytes);
@@ -285,6 +304,7 @@ void WaveDevice::capture(const std::int16_t* samples, std::size_t frames) {
         if (recorded + count == length)
             finishCurrent();
     }
+    inputFramesHanded.fetch_add(frames, std::memory_order_relaxed);
     if (stored < frames)
         lostFrames();
 }

@@ -26,6 +26,9 @@ constexpr std::size_t MaxHeldHeaders = 64;
 // In WAVEHDR::reserved of a returned capture header: its samples do not
 // follow on from those of the header returned before it.
 constexpr std::uintptr_t HeaderGapMark = 1;
+// Above the gap mark in WAVEHDR::reserved of a returned header: the input's
+// position at its first frame (see platform::HeaderInputPosition).
+constexpr int HeaderPositionShift = 1;
 
 // Posts a device's notifications to its owning thread from a thread of its
 // own, in the order they are raised, so that the card's audio thread never

@@ -37,7 +37,8 @@ struct Notification {
     DWORD flags;         // of the header, as the owner found them
     DWORD bytesRecorded; // likewise
     bool onOwnerThread;
-    bool gap; // platform::HeaderHasGap, as the owner found it
+    bool gap;               // platform::HeaderHasGap, as the owner found it
+    std::uint64_t position; // platform::HeaderInputPosition, likewise
 };
 
 // What the owner thread heard, in order. One per test.
@@ -129,7 +130,8 @@ class Owner : public CWinThread {
                                         header ? header->dwFlags : 0,
                                         header ? header->dwBytesRecorded : 0,
                                         std::this_thread::get_id() == activeLog->ownerThread,
-                                        header && platform::HeaderHasGap(*header)};
+                                        header && platform::HeaderHasGap(*header),
+                                        header ? platform::HeaderInputPosition(*header) : 0};
         activeLog->add(notification);
         if (activeLog->react)
             activeLog->react(notification);

@@ -61,6 +61,47 @@ TEST_F(WaveAudioTest, WrittenBuffersPlayInOrderIntoTheQueuedInputBuffers) {
     EXPECT_EQ(received, sent);
 }
 
+// The input's clock stamps the headers of both directions: a sample played
+// at a position is recorded at that position plus the wire's delay, also
+// where a buffer begins inside one of the card's periods.
+TEST_F(WaveAudioTest, HeadersTellWhereAPlayedSampleIsRecorded) {
+    DeviceModel wire = DeviceModel::IdealWire();
+    wire.latencyFrames = 37;
+    ASSERT_TRUE(card.setModel(wire));
+    ASSERT_EQ(openIn(), MMSYSERR_NOERROR);
+    ASSERT_EQ(openOut(), MMSYSERR_NOERROR);
+    Buffer* played[] = {&buffer(ramp(1000, -3000)), &buffer(ramp(3000, 100)),
+                        &buffer(ramp(700, 9000))};
+    Buffer* recorded[] = {&buffer(2500), &buffer(2200)};
+    for (Buffer* b : recorded)
+        ASSERT_EQ(add(*b), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    for (Buffer* b : played)
+        ASSERT_EQ(write(*b), MMSYSERR_NOERROR);
+
+    const auto heard = log.waitFor(7);
+    const auto outHeard = of(out, heard), inHeard = of(in, heard);
+    ASSERT_EQ(outHeard.size(), 4u);
+    ASSERT_EQ(inHeard.size(), 3u);
+    const std::uint64_t first = inHeard[1].position;
+    EXPECT_EQ(inHeard[2].position, first + 2500);
+    std::vector<std::int16_t> received = recorded[0]->samples;
+    received.insert(received.end(), recorded[1]->samples.begin(), recorded[1]->samples.end());
+
+    std::size_t compared = 0;
+    for (int b = 0; b < 3; ++b) {
+        const std::uint64_t start = outHeard[b + 1].position + wire.latencyFrames;
+        ASSERT_GE(start, first);
+        for (std::size_t k = 0; k < played[b]->samples.size(); ++k) {
+            if (start + k >= first + received.size())
+                break;
+            ASSERT_EQ(received[start + k - first], played[b]->samples[k]) << b << ", " << k;
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, received.size() - wire.latencyFrames);
+}
+
 TEST_F(WaveAudioTest, InputRecordsNothingBeforeItIsStarted) {
     ASSERT_EQ(openIn(), MMSYSERR_NOERROR);
     ASSERT_EQ(openOut(), MMSYSERR_NOERROR);
