@@ -39,12 +39,6 @@ constexpr auto FirstCallbackLimit = std::chrono::seconds(5);
 // two of them within its two seconds.
 constexpr auto EndWait = std::chrono::milliseconds(750);
 
-// How long an open may hold up its caller: the first open of a device may
-// have PortAudio look at every device; a reopen of a device that answered
-// before is quick unless its server stalls.
-constexpr auto FirstOpenWait = std::chrono::milliseconds(10000);
-constexpr auto ReopenWait = std::chrono::milliseconds(1000);
-
 // The mono samples converted per step in a callback; PortAudio's callbacks
 // may be longer and are converted in several steps.
 constexpr std::size_t ScratchFrames = 1024;

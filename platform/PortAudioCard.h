@@ -6,7 +6,10 @@
 // open stream), so a closed card holds no device.
 #pragma once
 
+#include "platform/BuildSpeed.h"
 #include "platform/SoundCard.h"
+
+#include <chrono>
 
 #include <memory>
 #include <mutex>
@@ -20,6 +23,12 @@ class PortAudioCard : public SoundCard {
     ~PortAudioCard() override;
     PortAudioCard(const PortAudioCard&) = delete;
     PortAudioCard& operator=(const PortAudioCard&) = delete;
+
+    // How long an open may hold up its caller: the first open of a device may
+    // have PortAudio look at every device; a reopen of a device that answered
+    // before is quick unless its server stalls.
+    static constexpr std::chrono::milliseconds FirstOpenWait{10000 * platform::BuildSlowdown};
+    static constexpr std::chrono::milliseconds ReopenWait{1000 * platform::BuildSlowdown};
 
     UINT outputDeviceCount() override;
     UINT inputDeviceCount() override;
