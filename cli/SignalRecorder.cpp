@@ -1,6 +1,7 @@
 #include "cli/SignalRecorder.h"
 
 #include "audio/Audio.h"
+#include "audio/SignalRecording.h"
 
 #include <algorithm>
 #include <utility>
@@ -26,30 +27,18 @@ RecordedSignal RecordSignal(BlockHandOff& blocks, const SignalToRecord& signal) 
 
     const SignalPlayback::Program program{signal.samples, signal.leadInFrames,
                                           std::max(signal.marginFrames, MinimumMarginFrames)};
-    if (!QueuedSignal.Queue(program))
-        return Ended({ExitFailed, "another signal is still playing"});
-    // Requested after the queueing, so that the recording never sees the
-    // start of a signal played before; and before the message, so that it
-    // holds what comes before the lead-in.
-    Recording.Request(program.leadInFrames, program.samples.size() + program.marginFrames,
-                      CurrentStreamBreaks());
-    if (!SoundOutThread->PostThreadMessage(WM_PLAY_SIGNAL, 0, 0)) {
-        Recording.Cancel();
-        QueuedSignal.Finish(SoundOutThread);
-        return Ended({ExitFailed, "the playback thread has ended"});
-    }
+    if (const std::optional<std::string> refused = audio::StartSignalRecording(program))
+        return Ended({ExitFailed, *refused});
 
     while (!Recording.Finished()) {
         const BlockHandOff::Wait wait = blocks.Next(block);
         if (wait != BlockHandOff::Wait::Block) {
-            Recording.Cancel();
-            QueuedSignal.Finish(SoundOutThread);
+            audio::CancelSignalRecording();
             return Ended(EndOfWaiting(wait));
         }
         blocks.Done();
     }
-    QueuedSignal.Finish(SoundOutThread);
-    InputRecording::Result result = Recording.Take();
+    InputRecording::Result result = audio::TakeSignalRecording();
     RecordedSignal recorded;
     recorded.gap = result.gap;
     recorded.samples = std::move(result.samples);

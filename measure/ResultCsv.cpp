@@ -8,16 +8,21 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <system_error>
 #include <utility>
 
 const char* const ResponseHeader = "frequency_hz,level_db,peak_db,window_gain_db,blocks";
 const char* const SpectrumHeader = "frequency_hz,level_db";
+const char* const SweptSineHeader = "frequency_hz,gain_db,phase_deg,h2_db,h3_db,h4_db,h5_db,thd_db";
 
 namespace {
 
 constexpr std::array<const char*, 5> ResponseColumns = {"frequency_hz", "level_db", "peak_db",
                                                         "window_gain_db", "blocks"};
+constexpr std::array<const char*, 8> SweptSineColumns = {
+    "frequency_hz", "gain_db", "phase_deg", "h2_db", "h3_db", "h4_db", "h5_db", "thd_db"};
+constexpr std::string_view LatencyKey = "latency_samples";
 // An error quotes at most this much of a bad field, so that a garbled file
 // cannot produce a message the size of a line.
 constexpr std::size_t QuotedFieldLimit = 40;
@@ -78,6 +83,24 @@ void AppendResponseRow(std::string& out, const ResponsePoint& point) {
     out += '\n';
 }
 
+void AppendOptional(std::string& out, const std::optional<double>& value) {
+    out += ',';
+    if (value)
+        AppendNumber(out, *value);
+}
+
+void AppendSweptSineRow(std::string& out, const SweepResponsePoint& point) {
+    AppendNumber(out, point.frequencyHz);
+    out += ',';
+    AppendNumber(out, point.gainDb);
+    out += ',';
+    AppendNumber(out, point.phaseDeg);
+    for (const std::optional<double>& harmonic : point.harmonicsDb)
+        AppendOptional(out, harmonic);
+    AppendOptional(out, point.thdDb);
+    out += '\n';
+}
+
 void AppendSpectrumRow(std::string& out, double frequencyHz, double levelDb) {
     AppendNumber(out, frequencyHz);
     out += ',';
@@ -131,19 +154,33 @@ std::string ReadBlocks(std::string_view field, int& blocks) {
     return {};
 }
 
-std::string ReadResponseRow(std::string_view line, ResponsePoint& point) {
+// Splits a row at its commas, each field without its blanks; says what is
+// wrong when it has another number of fields.
+template <std::size_t Count>
+std::string SplitRow(std::string_view line, std::array<std::string_view, Count>& fields) {
     const auto commas = static_cast<std::size_t>(std::count(line.begin(), line.end(), ','));
-    if (commas + 1 != ResponseColumns.size())
-        return "expected " + NumberText(ResponseColumns.size()) + " fields, found " +
-               NumberText(commas + 1);
-
-    std::array<std::string_view, ResponseColumns.size()> fields;
+    if (commas + 1 != Count)
+        return "expected " + NumberText(Count) + " fields, found " + NumberText(commas + 1);
     for (std::string_view& field : fields) {
         const std::size_t comma = std::min(line.find(','), line.size());
         field = TrimBlanks(line.substr(0, comma));
         line.remove_prefix(std::min(comma + 1, line.size()));
     }
+    return {};
+}
 
+std::string ReadFrequency(std::string_view field, double& frequencyHz) {
+    if (std::string problem = ReadFinite(field, "frequency_hz", frequencyHz); !problem.empty())
+        return problem;
+    if (frequencyHz <= 0)
+        return "frequency_hz must be above 0, found " + Quoted(field);
+    return {};
+}
+
+std::string ReadResponseRow(std::string_view line, ResponsePoint& point) {
+    std::array<std::string_view, ResponseColumns.size()> fields;
+    if (std::string problem = SplitRow(line, fields); !problem.empty())
+        return problem;
     const std::array<double*, 4> values = {&point.frequencyHz, &point.levelDb, &point.peakDb,
                                            &point.windowGainDb};
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -156,9 +193,114 @@ std::string ReadResponseRow(std::string_view line, ResponsePoint& point) {
     return ReadBlocks(fields[4], point.blocks);
 }
 
+std::string ReadSweptSineRow(std::string_view line, SweepResponsePoint& point) {
+    std::array<std::string_view, SweptSineColumns.size()> fields;
+    if (std::string problem = SplitRow(line, fields); !problem.empty())
+        return problem;
+    if (std::string problem = ReadFrequency(fields[0], point.frequencyHz); !problem.empty())
+        return problem;
+    if (std::string problem = ReadFinite(fields[1], SweptSineColumns[1], point.gainDb);
+        !problem.empty())
+        return problem;
+    if (std::string problem = ReadFinite(fields[2], SweptSineColumns[2], point.phaseDeg);
+        !problem.empty())
+        return problem;
+    std::array<std::optional<double>*, 5> optional = {&point.harmonicsDb[0], &point.harmonicsDb[1],
+                                                      &point.harmonicsDb[2], &point.harmonicsDb[3],
+                                                      &point.thdDb};
+    for (std::size_t i = 0; i < optional.size(); ++i) {
+        const std::size_t column = 3 + i;
+        if (fields[column].empty())
+            continue;
+        double value = 0;
+        if (std::string problem = ReadFinite(fields[column], SweptSineColumns[column], value);
+            !problem.empty())
+            return problem;
+        *optional[i] = value;
+    }
+    return {};
+}
+
+// The value of a "# key: value" comment, or nothing when the line is not one.
+std::optional<std::string_view> CommentValue(std::string_view comment, std::string_view key) {
+    comment = TrimBlanks(comment.substr(1));
+    if (!comment.starts_with(key) || comment.substr(key.size()).find(':') != 0)
+        return std::nullopt;
+    return TrimBlanks(comment.substr(key.size() + 1));
+}
+
 bool RefuseLine(std::string& error, std::size_t lineNumber, std::string_view problem) {
     error = "line " + NumberText(lineNumber) + ": " + std::string(problem);
     return false;
+}
+
+// Reads either kind of response file; `sweptSineAccepted` false reads only
+// the stepped sweep's.
+bool ReadResponseText(std::string_view text, bool sweptSineAccepted, SavedResponse& response,
+                      std::string& error) {
+    if (text.starts_with(ByteOrderMark))
+        text.remove_prefix(ByteOrderMark.size());
+
+    SavedResponse read;
+    std::optional<SavedResponse::Kind> kind;
+    std::size_t lineNumber = 0;
+    std::optional<double> previous; // the last row's frequency
+    while (!text.empty()) {
+        const std::string_view line = TrimBlanks(TakeLine(text));
+        ++lineNumber;
+        if (line.empty())
+            continue;
+        if (!kind) {
+            if (line.front() == '#') {
+                const auto latency = CommentValue(line, LatencyKey);
+                if (!latency)
+                    continue;
+                double value = 0;
+                if (std::string problem = ReadFinite(*latency, LatencyKey, value); !problem.empty())
+                    return RefuseLine(error, lineNumber, problem);
+                read.latencySamples = value;
+                continue;
+            }
+            if (line == ResponseHeader)
+                kind = SavedResponse::Kind::SteppedSweep;
+            else if (sweptSineAccepted && line == SweptSineHeader)
+                kind = SavedResponse::Kind::SweptSine;
+            else
+                return RefuseLine(error, lineNumber,
+                                  std::string("the header must be ") + ResponseHeader +
+                                      (sweptSineAccepted ? std::string(" or ") + SweptSineHeader
+                                                         : std::string()));
+            continue;
+        }
+        double frequency = 0;
+        if (*kind == SavedResponse::Kind::SteppedSweep) {
+            ResponsePoint point{};
+            if (std::string problem = ReadResponseRow(line, point); !problem.empty())
+                return RefuseLine(error, lineNumber, problem);
+            read.stepped.push_back(point);
+            frequency = point.frequencyHz;
+        } else {
+            SweepResponsePoint point{};
+            if (std::string problem = ReadSweptSineRow(line, point); !problem.empty())
+                return RefuseLine(error, lineNumber, problem);
+            read.swept.push_back(point);
+            frequency = point.frequencyHz;
+        }
+        // Drawing and summarising walk the points in order of frequency.
+        if (previous && frequency <= *previous)
+            return RefuseLine(error, lineNumber,
+                              "frequency_hz must rise from row to row, found " +
+                                  NumberText(frequency) + " after " + NumberText(*previous));
+        previous = frequency;
+    }
+    if (!previous) {
+        error = "no points";
+        return false;
+    }
+    read.kind = *kind;
+    response = std::move(read);
+    error.clear();
+    return true;
 }
 
 } // namespace
@@ -193,7 +335,8 @@ std::string ResultComments(const RunInfo& info) {
     AppendComment(comments, "input", info.inputDevice);
     AppendComment(comments, "output", info.outputDevice);
     AppendComment(comments, "level", info.level);
-    AppendComment(comments, "window", info.window);
+    if (!info.window.empty())
+        AppendComment(comments, "window", info.window);
     if (info.toneHz > 0)
         AppendComment(comments, "tone_hz", NumberText(info.toneHz));
     if (info.blocks > 0)
@@ -231,42 +374,45 @@ std::string SpectrumCsv(const RunInfo& info, std::span<const double> levelsDb, d
 
 bool ParseResponseCsv(std::string_view text, std::vector<ResponsePoint>& points,
                       std::string& error) {
-    if (text.starts_with(ByteOrderMark))
-        text.remove_prefix(ByteOrderMark.size());
-
-    std::vector<ResponsePoint> read;
-    bool headerSeen = false;
-    std::size_t lineNumber = 0;
-    while (!text.empty()) {
-        const std::string_view line = TrimBlanks(TakeLine(text));
-        ++lineNumber;
-        if (line.empty())
-            continue;
-        if (!headerSeen) {
-            if (line.front() == '#')
-                continue;
-            if (line != ResponseHeader)
-                return RefuseLine(error, lineNumber,
-                                  std::string("the header must be ") + ResponseHeader);
-            headerSeen = true;
-            continue;
-        }
-        ResponsePoint point{};
-        if (std::string problem = ReadResponseRow(line, point); !problem.empty())
-            return RefuseLine(error, lineNumber, problem);
-        // Drawing and summarising walk the points in order of frequency.
-        if (!read.empty() && point.frequencyHz <= read.back().frequencyHz)
-            return RefuseLine(error, lineNumber,
-                              "frequency_hz must rise from row to row, found " +
-                                  NumberText(point.frequencyHz) + " after " +
-                                  NumberText(read.back().frequencyHz));
-        read.push_back(point);
-    }
-    if (read.empty()) {
-        error = "no points";
+    SavedResponse response;
+    if (!ReadResponseText(text, false, response, error))
         return false;
-    }
-    points = std::move(read);
-    error.clear();
+    points = std::move(response.stepped);
     return true;
+}
+
+bool ParseSavedResponse(std::string_view text, SavedResponse& response, std::string& error) {
+    return ReadResponseText(text, true, response, error);
+}
+
+std::string SweptSineComments(const RunInfo& info, const SweptSineRun& sweep) {
+    std::string comments = ResultComments(info);
+    AppendComment(comments, LatencyKey, NumberText(sweep.latencySamples));
+    AppendComment(comments, "sweep_start_hz", NumberText(sweep.startHz));
+    AppendComment(comments, "sweep_end_hz", NumberText(sweep.endHz));
+    AppendComment(comments, "sweep_length_s", NumberText(sweep.lengthSeconds));
+    AppendComment(comments, "sweep_level_dbfs", NumberText(sweep.levelDbfs));
+    AppendComment(comments, "sweeps", NumberText(sweep.sweeps));
+    std::string latencies;
+    for (double latency : sweep.recordingLatencySamples) {
+        if (!latencies.empty())
+            latencies += ' ';
+        AppendNumber(latencies, latency);
+    }
+    AppendComment(comments, "recording_latency_samples", latencies);
+    return comments;
+}
+
+std::string SweptSineRow(const SweepResponsePoint& point) {
+    std::string row;
+    AppendSweptSineRow(row, point);
+    return row;
+}
+
+std::string SweptSineCsv(const RunInfo& info, const SweptSineRun& sweep,
+                         std::span<const SweepResponsePoint> points) {
+    std::string csv = SweptSineComments(info, sweep) + SweptSineHeader + "\n";
+    for (const SweepResponsePoint& point : points)
+        AppendSweptSineRow(csv, point);
+    return csv;
 }

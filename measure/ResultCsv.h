@@ -1,12 +1,16 @@
 // Results as CSV files: a few "# ..." comment lines describing the run, a
-// header and one row per point or bin. Numbers are written shortest
+// header and one row per point or bin. Two kinds hold a frequency response:
+// the stepped sweep's levels (`sweep`, the window's AFC) and the swept sine's
+// gains, phases and harmonics (`response`). Numbers are written shortest
 // round-trip with '.' as the point whatever the process locale, so a file read
 // back gives the very doubles that were written.
 #pragma once
 
 #include "measure/ResponsePoint.h"
+#include "measure/SweepResponsePoint.h"
 
 #include <chrono>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -14,14 +18,14 @@
 
 // What the comment lines at the top of a result file say about the run.
 struct RunInfo {
-    std::string measurement; // "sweep" or "spectrum"
+    std::string measurement; // "sweep", "response" or "spectrum"
     std::string version;     // the program's version, e.g. "0.1.0"
     std::string dateTime;    // ISO 8601 with offset, e.g. "2026-12-08T23:41:05+00:00"
     std::string audio;       // the backend: "system" or "virtual"
     std::string inputDevice; // the devices' names
     std::string outputDevice;
-    std::string level;  // "0 dB", "-20 dB" or "off"
-    std::string window; // "quasi-chebyshev" or "rectangle" (or "mixed")
+    std::string level;  // "0 dB", "-20 dB" or "off"; the swept sine's "-6 dBFS"
+    std::string window; // "quasi-chebyshev" or "rectangle" (or "mixed"); empty: none
     double sampleRateHz = 44100;
     int blockSize = 8192;
     double toneHz = 0; // spectrum: the tone played (0: not written)
@@ -38,8 +42,9 @@ const char* LevelName(int level);
 std::string IsoDateTime(std::chrono::system_clock::time_point when);
 
 // The "# ..." lines, each ending in '\n': "# tembrix VERSION MEASUREMENT", then
-// "# key: value" for date, audio, input, output, level, window, tone_hz and
-// blocks (each only when above 0), sample_rate_hz and block_size. Line breaks
+// "# key: value" for date, audio, input, output, level, window (only when
+// given), tone_hz and blocks (each only when above 0), sample_rate_hz and
+// block_size. Line breaks
 // inside values become spaces so that a device name cannot break the file.
 std::string ResultComments(const RunInfo& info);
 
@@ -64,3 +69,46 @@ std::string SpectrumCsv(const RunInfo& info, std::span<const double> levelsDb, d
 // `points` unchanged.
 bool ParseResponseCsv(std::string_view text, std::vector<ResponsePoint>& points,
                       std::string& error);
+
+// What a swept-sine response file says about its sweep, besides RunInfo.
+struct SweptSineRun {
+    double startHz = 0; // f1 and f2
+    double endHz = 0;
+    double lengthSeconds = 0; // the length used
+    double levelDbfs = 0;
+    int sweeps = 1;            // recordings averaged
+    double latencySamples = 0; // where the averaged impulse response peaks
+    // Where each recording's own impulse response peaked, in the order made.
+    std::vector<double> recordingLatencySamples;
+};
+
+// "frequency_hz,gain_db,phase_deg,h2_db,h3_db,h4_db,h5_db,thd_db"
+extern const char* const SweptSineHeader;
+
+// ResultComments, then "# key: value" for latency_samples, sweep_start_hz,
+// sweep_end_hz, sweep_length_s, sweep_level_dbfs, sweeps and
+// recording_latency_samples (the recordings' delays, separated by spaces).
+std::string SweptSineComments(const RunInfo& info, const SweptSineRun& sweep);
+// One line ending in '\n'; a harmonic or THD not given is an empty field.
+std::string SweptSineRow(const SweepResponsePoint& point);
+std::string SweptSineCsv(const RunInfo& info, const SweptSineRun& sweep,
+                         std::span<const SweepResponsePoint> points);
+
+// A response file of either kind, as read back.
+struct SavedResponse {
+    enum class Kind {
+        SteppedSweep, // ResponseHeader: levels, in `stepped`
+        SweptSine,    // SweptSineHeader: gains re the level played, in `swept`
+    } kind = Kind::SteppedSweep;
+    std::vector<ResponsePoint> stepped;
+    std::vector<SweepResponsePoint> swept;
+    // A "# latency_samples: N" line before the header.
+    std::optional<double> latencySamples;
+};
+
+// Reads a response file of either kind, told apart by its header, as
+// ParseResponseCsv reads the stepped sweep's: the same rules for lines,
+// comments, frequencies and errors. A swept-sine row's gain and phase must be
+// finite, each harmonic and the THD finite or empty; a latency_samples
+// comment must be a finite number. Leaves `response` unchanged on failure.
+bool ParseSavedResponse(std::string_view text, SavedResponse& response, std::string& error);

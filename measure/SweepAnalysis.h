@@ -22,6 +22,7 @@
 
 #include "measure/LongTransform.h"
 #include "measure/SweepInverse.h"
+#include "measure/SweepResponsePoint.h"
 #include "measure/SweepSignal.h"
 
 #include <array>
@@ -30,17 +31,6 @@
 #include <optional>
 #include <span>
 #include <vector>
-
-struct SweepResponsePoint {
-    double frequencyHz;
-    double gainDb;   // the linear response, re the level played
-    double phaseDeg; // with the delay removed, unwrapped along the points
-    // H2 to H5 at this excitation frequency: harmonic k's level re the
-    // fundamental's; none where k f reaches HarmonicsBelowHz or when the
-    // sweep is too short for harmonics.
-    std::array<std::optional<double>, 4> harmonicsDb;
-    std::optional<double> thdDb; // the power sum of those harmonics
-};
 
 struct SweepResponse {
     double delaySamples; // where the linear impulse response peaks

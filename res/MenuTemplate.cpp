@@ -11,6 +11,8 @@ const MenuItemTemplate spectrumItems[] = {
     {ID_SAVE_RESPONSE, "Save response as CSV..."},
     {ID_SAVE_SPECTRUM, "Save spectrum as CSV..."},
     {ID_SAVE_PICTURE, "Save picture..."},
+    {ID_FAST_RESPONSE, "Fast response"},
+    {ID_SAVE_FAST_RESPONSE, "Save fast response as CSV..."},
     {ID_COMPARE_RESPONSE, "Compare with saved response..."},
     {ID_CLEAR_COMPARISON, "Clear comparison"},
 };

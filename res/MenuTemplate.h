@@ -20,5 +20,6 @@ struct MenuTemplate {
 };
 
 // IDR_SPECTRUM_MENU: the analysis-window choice of the spectrum view, then
-// saving what it shows and comparing with a saved response.
+// saving what it shows, the fast response and saving it, and comparing with
+// a saved response.
 extern const MenuTemplate SpectrumMenuTemplate;

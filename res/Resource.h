@@ -35,3 +35,5 @@ constexpr int ID_SAVE_SPECTRUM = 32774;
 constexpr int ID_SAVE_PICTURE = 32775;
 constexpr int ID_COMPARE_RESPONSE = 32776;
 constexpr int ID_CLEAR_COMPARISON = 32777;
+constexpr int ID_FAST_RESPONSE = 32778;
+constexpr int ID_SAVE_FAST_RESPONSE = 32779;

@@ -83,6 +83,8 @@ const CommandEntry CommandMap[] = {
     {ID_SAVE_PICTURE, &CMainDlg::OnSavePicture},
     {ID_COMPARE_RESPONSE, &CMainDlg::OnCompareResponse},
     {ID_CLEAR_COMPARISON, &CMainDlg::OnClearComparison},
+    {ID_FAST_RESPONSE, &CMainDlg::OnFastResponse},
+    {ID_SAVE_FAST_RESPONSE, &CMainDlg::OnSaveFastResponse},
 };
 
 constexpr const char* CsvFilter = "CSV files (*.csv)";
@@ -168,6 +170,17 @@ void ShowFileError(const std::string& text) {
     MessageBoxA(nullptr, text.c_str(), FileErrorTitle, MB_ICONERROR);
 }
 
+// A saved response as the window draws it: a sweep's levels as measured, a
+// swept sine's gains where a sweep's levels would lie.
+std::vector<LevelPoint> ComparedLevels(const SavedResponse& saved, double toneDb) {
+    if (saved.kind == SavedResponse::Kind::SweptSine)
+        return ResponseLevels(saved.swept, toneDb);
+    std::vector<LevelPoint> levels;
+    for (const ResponsePoint& point : saved.stepped)
+        levels.push_back({point.frequencyHz, point.levelDb});
+    return levels;
+}
+
 // The controls that a running sweep disables, in this order.
 const int SweepLockedControls[] = {IDC_FREQUENCY,  IDC_MEMORY,    IDC_LEVEL_0DB,
                                    IDC_LEVEL_20DB, IDC_LEVEL_OFF, IDC_REMOVE_DC};
@@ -190,6 +203,7 @@ CMainDlg::CMainDlg(QWidget* parent)
     ShowGapCounts();
     connect(m_inputTimer, &QTimer::timeout, this, [this] { OnInputTimer(); });
     m_inputTimer->start(InputTimerMs);
+    connect(this, &QDialog::finished, this, [this] { m_fastResponse.Cancel(); });
 }
 
 CMainDlg::~CMainDlg() {
@@ -239,6 +253,8 @@ void CMainDlg::OnBlockReady(WPARAM droppedBlocks, LPARAM lParam) {
     ShowSpectrum();
     if (m_AFC)
         AdvanceSweep(droppedBlocks, hasGap);
+    if (m_fastResponse.Running())
+        EndFastResponse(m_fastResponse.BlockShown());
     if (blockObserver)
         blockObserver(droppedBlocks);
     m_showingBlock = false;
@@ -312,6 +328,8 @@ void CMainDlg::ShowSpectrum() {
     m_spectrumShown = true;
     DrawSpectrumCurve(spectrum->dc(), rect);
     DrawSpectrumGrid(spectrum->dc(), rect);
+    // Over the grid: a flat response lies on the 0 dB or -20 dB line.
+    m_fastTrace.Draw(spectrum->dc(), rect);
     spectrum->update();
 }
 
@@ -465,6 +483,8 @@ std::unique_ptr<QMenu> CMainDlg::CreateSpectrumMenu() {
     EnableMenuItem(*menu, ID_SAVE_RESPONSE, m_Trace.count() >= 0);
     EnableMenuItem(*menu, ID_SAVE_SPECTRUM, m_spectrumShown);
     EnableMenuItem(*menu, ID_CLEAR_COMPARISON, !m_comparison.empty());
+    EnableMenuItem(*menu, ID_FAST_RESPONSE, !m_AFC && !m_fastResponse.Running());
+    EnableMenuItem(*menu, ID_SAVE_FAST_RESPONSE, m_fastResponse.Response().has_value());
     return menu;
 }
 
@@ -617,15 +637,46 @@ void CMainDlg::OnCompareResponse() {
     if (file.size() > LargestResponseFile)
         return ShowFileError(name + " is too large for a response file.");
     const QByteArray text = file.readAll();
-    std::vector<ResponsePoint> points;
+    SavedResponse saved;
     std::string error;
-    if (!ParseResponseCsv(std::string_view(text.constData(), text.size()), points, error))
+    if (!ParseSavedResponse(std::string_view(text.constData(), text.size()), saved, error))
         return ShowFileError(name + " is not a response file: " + error);
-    m_comparison.Load(std::move(points));
+    m_comparison.Load(ComparedLevels(saved, ToneLevelDb(m_Level)));
 }
 
 void CMainDlg::OnClearComparison() {
     m_comparison.Clear();
+}
+
+void CMainDlg::OnFastResponse() {
+    // Disabled while a sweep or a fast response runs.
+    if (m_AFC || m_fastResponse.Running())
+        return;
+    m_fastResponse.Start(DescribeRun("response"));
+    GetDlgItem(IDC_AFC)->setEnabled(false);
+}
+
+// Once it has ended: AFC again, the new trace (from the next block on, as a
+// sweep's point) and what there is to say.
+void CMainDlg::EndFastResponse(FastResponse::Progress progress) {
+    if (progress == FastResponse::Progress::Running)
+        return;
+    GetDlgItem(IDC_AFC)->setEnabled(true);
+    if (progress == FastResponse::Progress::Measured)
+        m_fastTrace.Load(ResponseLevels(m_fastResponse.Response()->points, ToneLevelDb(m_Level)));
+    if (!m_fastResponse.Message().empty())
+        MessageBoxA(nullptr, m_fastResponse.Message().c_str(), "Processing error.", MB_ICONERROR);
+}
+
+void CMainDlg::OnSaveFastResponse() {
+    // Disabled until there is one.
+    if (!m_fastResponse.Response())
+        return;
+    const QString path =
+        ChooseFile("Save fast response as CSV", "fast-response.csv", CsvFilter, true);
+    if (path.isEmpty())
+        return;
+    WriteResultFile(path, m_fastResponse.Csv());
 }
 
 RunInfo CMainDlg::DescribeRun(const char* measurement) const {
@@ -760,6 +811,8 @@ void CMainDlg::OnInputTimer() {
         return;
     PrintLine(m_inputWatch.StoppedLine());
     ShowNoInput();
+    if (m_fastResponse.Running())
+        EndFastResponse(m_fastResponse.InputStopped());
 }
 
 // No stale curve may stay on screen as if live; the stored trace is drawn

@@ -11,10 +11,11 @@
 #include "measure/ResultCsv.h"
 #include "platform/AudioDevices.h"
 #include "platform/qt/MainWindowPort.h"
-#include "plot/ComparisonTrace.h"
+#include "plot/LevelTrace.h"
 #include "plot/PlotGeometry.h"
 #include "plot/Trace.h"
 #include "ui/DialogControls.h"
+#include "ui/FastResponse.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -92,6 +93,8 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
 
     // What the sweep has seen: its counters and the points measured.
     const FrequencySweep& Sweep() const { return m_sweep; }
+    // The fast response, running or measured.
+    const FastResponse& Fast() const { return m_fastResponse; }
 
     // The two views, drawn by the display cycle.
     PlotView* SpectrumView() const;
@@ -130,6 +133,12 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     void OnSavePicture();
     void OnCompareResponse();
     void OnClearComparison();
+    // "Fast response": the swept sine through the running audio threads, its
+    // gain drawn where the AFC sweep's trace would lie. Meanwhile the AFC
+    // button and the item are disabled. "Save fast response as CSV...":
+    // the last one, in the command line's response format.
+    void OnFastResponse();
+    void OnSaveFastResponse();
     // Enter: applies the typed frequency to the generator.
     void OnOK();
     // "Sound card...": a running sweep stops, and both streams move to the
@@ -181,6 +190,7 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     void SetPowerText(const char* text);
     void ShowSpectrum();
     void AdvanceSweep(WPARAM droppedBlocks, bool hasGap);
+    void EndFastResponse(FastResponse::Progress progress);
     void ShowNoInput();
     void ClearViews();
     void ShowGapCounts();
@@ -202,7 +212,9 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     FrequencySweep m_sweep;
     // The running or last sweep, as its response file describes it.
     RunInfo m_sweepRun;
-    ComparisonTrace m_comparison;
+    LevelTrace m_comparison{ComparisonColor};
+    FastResponse m_fastResponse;
+    LevelTrace m_fastTrace{FastResponseColor};
     // Spectrum holds a displayed block's spectrum.
     bool m_spectrumShown = false;
     // The power read-out's text as last set.

@@ -4,36 +4,15 @@
 //   sweep_screenshot FILE.png
 // The whole program runs on the virtual card with its fast clock, on the
 // offscreen platform unless another is set.
+#include "tests/harness/DialogPicture.h"
 #include "tests/harness/SweepRun.h"
 #include "ui/MainDlg.h"
 
-#include "ui/PlotView.h"
-
 #include <QApplication>
-#include <QPainter>
-#include <QPixmap>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
-
-namespace {
-
-// Rendering the whole dialog is an expose, which erases the views: their
-// pixels are taken first and laid over the picture.
-QPixmap Picture(CMainDlg& dialog) {
-    PlotView* views[] = {dialog.SpectrumView(), dialog.ScopeView()};
-    QPixmap shown[2];
-    for (int i = 0; i < 2; ++i)
-        shown[i] = views[i]->grab();
-    QPixmap picture = dialog.grab();
-    QPainter painter(&picture);
-    for (int i = 0; i < 2; ++i)
-        painter.drawPixmap(views[i]->mapTo(&dialog, QPoint(0, 0)), shown[i]);
-    return picture;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -57,7 +36,7 @@ int main(int argc, char** argv) {
         if (dialog->m_AFC || ++blocksAfterSweep < 2)
             return; // the trace is drawn from the block after the last point
         if (!saved) {
-            saved = Picture(*dialog).save(file, "PNG");
+            saved = DialogPicture(*dialog).save(file, "PNG");
             if (!saved)
                 std::fprintf(stderr, "sweep_screenshot: cannot write %s\n", argv[1]);
             QTimer::singleShot(0, dialog, [dialog] { dialog->reject(); });

@@ -185,6 +185,140 @@ TEST(ResponseFile, RefusesAMalformedFileNamingTheLineAndKeepsThePoints) {
     }
 }
 
+RunInfo SweptSineInfo() {
+    RunInfo info = SweepRun();
+    info.measurement = "response";
+    info.level = "-6 dBFS";
+    info.window.clear();
+    return info;
+}
+
+SweptSineRun DefaultSweep() {
+    SweptSineRun sweep;
+    sweep.startHz = 10;
+    sweep.endHz = 22000;
+    sweep.lengthSeconds = 6.1538461538461542;
+    sweep.levelDbfs = -6;
+    sweep.sweeps = 3;
+    sweep.latencySamples = 1023.25;
+    sweep.recordingLatencySamples = {1023.25, 1023.5, 1022.75};
+    return sweep;
+}
+
+std::vector<SweepResponsePoint> SweptSinePoints() {
+    return {
+        {10.7666015625, -0.1000000000000001, 89.5, {-60.25, -70.5, -80, -90.125}, -59.75},
+        {1000.0000000000001, -1e-300, -0.0, {-100, std::nullopt, -120, std::nullopt}, -99.5},
+        {15000, -3.5, -1e4, {}, std::nullopt},
+    };
+}
+
+SavedResponse ReadSaved(const std::string& text) {
+    SavedResponse response;
+    std::string error;
+    EXPECT_TRUE(ParseSavedResponse(text, response, error)) << error;
+    return response;
+}
+
+void ExpectSameOptional(const std::optional<double>& expected,
+                        const std::optional<double>& actual) {
+    ASSERT_EQ(expected.has_value(), actual.has_value());
+    if (expected)
+        ExpectSameBits(*expected, *actual);
+}
+
+TEST(SweptSineFile, ReadsBackEveryValueAndEveryMissingHarmonic) {
+    const std::vector<SweepResponsePoint> written = SweptSinePoints();
+    const SavedResponse read = ReadSaved(SweptSineCsv(SweptSineInfo(), DefaultSweep(), written));
+    EXPECT_EQ(read.kind, SavedResponse::Kind::SweptSine);
+    EXPECT_TRUE(read.stepped.empty());
+    ASSERT_EQ(read.latencySamples, 1023.25);
+    ASSERT_EQ(read.swept.size(), written.size());
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        ExpectSameBits(written[i].frequencyHz, read.swept[i].frequencyHz);
+        ExpectSameBits(written[i].gainDb, read.swept[i].gainDb);
+        ExpectSameBits(written[i].phaseDeg, read.swept[i].phaseDeg);
+        for (std::size_t k = 0; k < written[i].harmonicsDb.size(); ++k)
+            ExpectSameOptional(written[i].harmonicsDb[k], read.swept[i].harmonicsDb[k]);
+        ExpectSameOptional(written[i].thdDb, read.swept[i].thdDb);
+    }
+}
+
+TEST(SweptSineFile, SaysTheSweepAndItsDelaysAfterTheRunsLinesAndLeavesMissingFieldsEmpty) {
+    EXPECT_EQ(SweptSineComments(SweptSineInfo(), DefaultSweep()),
+              "# tembrix 0.1.0 response\n"
+              "# date: 2026-12-08T23:41:05+00:00\n"
+              "# audio: virtual\n"
+              "# input: Line In  (rear)\n"
+              "# output: Speakers\n"
+              "# level: -6 dBFS\n"
+              "# sample_rate_hz: 44100\n"
+              "# block_size: 8192\n"
+              "# latency_samples: 1023.25\n"
+              "# sweep_start_hz: 10\n"
+              "# sweep_end_hz: 22000\n"
+              "# sweep_length_s: 6.153846153846154\n"
+              "# sweep_level_dbfs: -6\n"
+              "# sweeps: 3\n"
+              "# recording_latency_samples: 1023.25 1023.5 1022.75\n");
+    EXPECT_EQ(SweptSineRow(SweptSinePoints()[1]),
+              "1000.0000000000001,-1e-300,-0,-100,,-120,,-99.5\n");
+    EXPECT_EQ(SweptSineRow(SweptSinePoints()[2]), "15000,-3.5,-10000,,,,,\n");
+}
+
+TEST(SavedResponseFile, ReadsEitherKindAndSaysWhichOnlyTheSteppedReaderRefusesTheSweptSine) {
+    const std::string stepped = ResponseCsv(SweepRun(), AwkwardPoints());
+    const SavedResponse read = ReadSaved(stepped);
+    EXPECT_EQ(read.kind, SavedResponse::Kind::SteppedSweep);
+    EXPECT_EQ(read.stepped.size(), 3u);
+    EXPECT_TRUE(read.swept.empty());
+    EXPECT_FALSE(read.latencySamples);
+
+    const std::string swept = SweptSineCsv(SweptSineInfo(), DefaultSweep(), SweptSinePoints());
+    std::vector<ResponsePoint> points;
+    std::string error;
+    EXPECT_FALSE(ParseResponseCsv(swept, points, error));
+    EXPECT_EQ(error,
+              "line 16: the header must be frequency_hz,level_db,peak_db,window_gain_db,blocks");
+}
+
+TEST(SavedResponseFile, RefusesAMalformedSweptSineFileNamingTheLineAndKeepsTheResponse) {
+    const std::string header = std::string(SweptSineHeader) + "\n";
+    const std::string good = "100,-1,10,-60,,,,-60\n";
+    struct Case {
+        std::string text;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"# latency_samples: 12\n" + header, "no points"},
+        {"frequency_hz,gain_db\n" + good,
+         "line 1: the header must be frequency_hz,level_db,peak_db,window_gain_db,blocks or "
+         "frequency_hz,gain_db,phase_deg,h2_db,h3_db,h4_db,h5_db,thd_db"},
+        {header + "100,-1,10,-60,,,\n", "line 2: expected 8 fields, found 7"},
+        {header + "100,,10,,,,,\n", "line 2: '' is not a number"},
+        {header + "100,-1,nan,,,,,\n", "line 2: phase_deg must be finite, found 'nan'"},
+        {header + "100,-1,10,,x,,,\n", "line 2: 'x' is not a number"},
+        {header + "100,-1,10,,,,,inf\n", "line 2: thd_db must be finite, found 'inf'"},
+        {header + "-5,-1,10,,,,,\n", "line 2: frequency_hz must be above 0, found '-5'"},
+        {header + good + good,
+         "line 3: frequency_hz must rise from row to row, found 100 after 100"},
+        {"# latency_samples: soon\n" + header + good, "line 1: 'soon' is not a number"},
+        {"#latency_samples:nan\n" + header + good,
+         "line 1: latency_samples must be finite, found 'nan'"},
+    };
+    for (const Case& c : cases) {
+        SavedResponse response;
+        response.stepped = {{1, 2, 3, 4, 5}};
+        std::string error;
+        EXPECT_FALSE(ParseSavedResponse(c.text, response, error)) << c.text;
+        EXPECT_EQ(error, c.error) << c.text;
+        EXPECT_EQ(response.kind, SavedResponse::Kind::SteppedSweep);
+        EXPECT_EQ(response.stepped.size(), 1u);
+    }
+    // A comment that only begins like the latency's is left alone.
+    EXPECT_FALSE(ReadSaved("# latency_samples_note: none\n" + header + good).latencySamples);
+}
+
 TEST(SpectrumFile, HasOneRowPerBinAtItsFrequency) {
     RunInfo info = SweepRun();
     info.measurement = "spectrum";

@@ -100,6 +100,20 @@ TEST_F(InputStall, NoInputReplacesThePowerAndTheCurvesUntilTheNextBlock) {
     EXPECT_GT(CountPixels(scope, Green), 0);
 }
 
+// The fast response waits for its blocks no longer than the window does.
+TEST_F(InputStall, AStopEndsAFastResponseAndSaysSo) {
+    handOver();
+    dialog->OnFastResponse();
+    ASSERT_TRUE(dialog->Fast().Running());
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(waitFor([&] { return noInput(); }, InputWatch::StallLimit + 1s));
+    testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(dialog->Fast().Running());
+    EXPECT_TRUE(dialog->GetDlgItem(IDC_AFC)->isEnabled());
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text, "The audio input stopped during the sweep.");
+}
+
 // A message box shown in the display cycle holds the capture thread's blocks
 // back; the input itself runs on.
 TEST_F(InputStall, TimeSpentShowingABlockIsNoStop) {

@@ -271,6 +271,8 @@ TEST_F(MainDialog, TheSpectrumMenuTicksTheWindowInUseAndSwitchesIt) {
                                                    {"Save response as CSV...", false},
                                                    {"Save spectrum as CSV...", false},
                                                    {"Save picture...", false},
+                                                   {"Fast response", false},
+                                                   {"Save fast response as CSV...", false},
                                                    {"Compare with saved response...", false},
                                                    {"Clear comparison", false}}));
 

@@ -133,12 +133,12 @@ TEST_F(ResultFiles, ASavedResponseIsDrawnInItsOwnColourUntilCleared) {
     run(ID_COMPARE_RESPONSE, path("before.csv"));
     fillTone(1000, 0.5);
     handOver();
-    EXPECT_GT(CountPixels(dialog->SpectrumView(), ComparisonTrace::Color), 0);
+    EXPECT_GT(CountPixels(dialog->SpectrumView(), ComparisonColor), 0);
     EXPECT_TRUE(boxes.boxes().empty());
 
     run(ID_CLEAR_COMPARISON, "");
     handOver();
-    EXPECT_EQ(CountPixels(dialog->SpectrumView(), ComparisonTrace::Color), 0);
+    EXPECT_EQ(CountPixels(dialog->SpectrumView(), ComparisonColor), 0);
 }
 
 TEST_F(ResultFiles, AFileThatIsNoResponseIsRefusedNamingTheLine) {

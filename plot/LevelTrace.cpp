@@ -1,20 +1,20 @@
-#include "plot/ComparisonTrace.h"
+#include "plot/LevelTrace.h"
 
 #include "plot/PlotGeometry.h"
 
-ComparisonTrace::ComparisonTrace() {
-    m_pen.CreatePen(PS_SOLID, 1, Color);
+LevelTrace::LevelTrace(COLORREF color) : m_color(color) {
+    m_pen.CreatePen(PS_SOLID, 1, color);
 }
 
-void ComparisonTrace::Draw(CDC* pDC, const CRect& rect) {
+void LevelTrace::Draw(CDC* pDC, const CRect& rect) {
     if (m_points.empty() || rect.right < 1 || rect.bottom < 1)
         return;
-    const auto x = [&](const ResponsePoint& p) {
+    const auto x = [&](const LevelPoint& p) {
         return TruncToInt(FreqToX(p.frequencyHz, rect.right));
     };
-    const auto y = [&](const ResponsePoint& p) { return DbToY(p.levelDb, rect.bottom); };
+    const auto y = [&](const LevelPoint& p) { return DbToY(p.levelDb, rect.bottom); };
     if (m_points.size() == 1) {
-        pDC->SetPixel(x(m_points[0]), y(m_points[0]), Color);
+        pDC->SetPixel(x(m_points[0]), y(m_points[0]), m_color);
         return;
     }
     CPen* previousPen = pDC->SelectObject(&m_pen);

@@ -1,0 +1,17 @@
+// One point of a response measured with the swept sine, as the analysis
+// gives it and as the response files hold it.
+#pragma once
+
+#include <array>
+#include <optional>
+
+struct SweepResponsePoint {
+    double frequencyHz;
+    double gainDb;   // the linear response, re the level played
+    double phaseDeg; // with the delay removed, unwrapped along the points
+    // H2 to H5 at this excitation frequency: harmonic k's level re the
+    // fundamental's; none where k f reaches SweepAnalysis::HarmonicsBelowHz
+    // or when the sweep is too short for harmonics.
+    std::array<std::optional<double>, 4> harmonicsDb;
+    std::optional<double> thdDb; // the power sum of those harmonics
+};
