@@ -221,17 +221,18 @@ the figures, one a line. In this order:
 Loop check: a 997 Hz tone at -20 dBFS must come back as the strongest line
   within one bin of 997 Hz, with no sample at full scale, within 20 dB of its
   level; otherwise the report stops with the reason (status 5).
-Frequency response: a swept sine at --level dBFS, about 6 s long, read at
-  the stepped sweep's 99 frequencies (see tembrix response --help), or with
-  --stepped the window's stepped sweep (99 tones at --level); the level
-  (the gain plus the level played) at 1010.86 Hz as reference, the deviation
-  range (lowest, highest re the reference) over 40 Hz - 15 kHz and over
-  20 Hz - 20 kHz, and the frequencies where the response falls 3 dB below the
-  reference (interpolated between points over log frequency, or "not
-  reached"). The swept sine also gives the delay (where the linear impulse
-  response peaks, in samples and ms) and the distortion against frequency:
-  H2, H3 and THD (the power sum of H2 to H5 where they lie below 20 kHz) in
-  dB re the fundamental, at 100 Hz, 1 kHz and 6.3 kHz and plotted.
+Frequency response: a swept sine at -6 dBFS, about 6 s long, read at the
+  stepped sweep's 99 frequencies (see tembrix response --help), or with
+  --stepped the window's stepped sweep (99 tones at --level); the level (for
+  the swept sine its gain plus the -6 dBFS played) at 1010.86 Hz as
+  reference, the deviation range (lowest, highest re the reference) over
+  40 Hz - 15 kHz and over 20 Hz - 20 kHz, and the frequencies where the
+  response falls 3 dB below the reference (interpolated between points over
+  log frequency, or "not reached"). The swept sine also gives the delay
+  (where the linear impulse response peaks, in ms and samples) and the
+  distortion against frequency: H2, H3 and THD (the power sum of H2 to H5
+  where they lie below 20 kHz) in dB re the fundamental, at 100 Hz, 1 kHz
+  and 6.3 kHz, and plotted.
 THD: 997 Hz at -1 dBFS; the power sum of harmonics 2 to 10 that lie below
   20 kHz re the fundamental, in dB and %%, and each harmonic's level. Levels
   are read from the quasi-Chebyshev spectrum (powers averaged over 8 blocks),
@@ -273,7 +274,7 @@ The report's tones are rounded to the nearest 16-bit value (the window
 truncates toward zero, which alone would limit THD+N to about -95 dB).
 
 Options:
-%s%s  --level=0|-20            the sweep's level in dB (default -20)
+%s%s  --level=0|-20            the stepped sweep's level in dB (default -20)
   --stepped                the response from the stepped sweep (99 tones, about
                            3.5 minutes on a real card) instead of the swept sine
   --window=quasi-chebyshev|rectangle
