@@ -5,6 +5,7 @@
 #include "dsp/FFT.h"
 #include "dsp/SignalFormat.h"
 #include "measure/NumberFormat.h"
+#include "measure/ResponseFrequencies.h"
 #include "measure/SweepPlan.h"
 #include "res/Version.h"
 #include "sim/VirtualCardSettings.h"
@@ -34,14 +35,18 @@ constexpr double ShortestPointTimeout = 3;
 constexpr double LongestPointTimeout = 24 * 3600;
 // Far above any device's channel count; keeps the number sane.
 constexpr int HighestInputChannel = 1024;
+// A hundred default sweeps take ten minutes: more is a mistake.
+constexpr int MostSweeps = 100;
 
 constexpr const char* ExitStatusTable = R"(Exit status (every subcommand):
   0    done
   1    a device, memory or file failure (with its message)
   2    bad usage (refused before any device is opened)
-  3    a sweep point (or a report's figure) could not be measured in time
+  3    a sweep point (or a report's figure) could not be measured in time,
+       or a swept sine's recording held a gap three times
   4    no audio from the input for 10 s
-  5    the loop-back check before a report failed
+  5    the loop-back check before a report failed, or a swept sine did not
+       come back
   129  ended by SIGHUP (the terminal closed), after writing what was measured
   130  interrupted by SIGINT, after writing what was measured
   143  ended by SIGTERM, after writing what was measured
@@ -130,6 +135,7 @@ std::string WindowHelp() {
        tembrix sweep [OPTIONS]       a frequency-response sweep, as CSV
        tembrix spectrum [OPTIONS]    the spectrum of a tone, as CSV
        tembrix report [OPTIONS]      a loop-back quality report
+       tembrix response [OPTIONS]    a response from a swept sine, as CSV
        tembrix SUBCOMMAND --help     a subcommand's options
 
 Options:
@@ -215,11 +221,18 @@ the figures, one a line. In this order:
 Loop check: a 997 Hz tone at -20 dBFS must come back as the strongest line
   within one bin of 997 Hz, with no sample at full scale, within 20 dB of its
   level; otherwise the report stops with the reason (status 5).
-Frequency response: the window's stepped sweep (99 points, --level), with
-  the level at 1010.86 Hz as reference, the deviation range (lowest, highest
-  re the reference) over 40 Hz - 15 kHz and over 20 Hz - 20 kHz, and the
-  frequencies where the response falls 3 dB below the reference (interpolated
-  between points over log frequency, or "not reached").
+Frequency response: a swept sine at -6 dBFS, about 6 s long, read at the
+  stepped sweep's 99 frequencies (see tembrix response --help), or with
+  --stepped the window's stepped sweep (99 tones at --level); the level (for
+  the swept sine its gain plus the -6 dBFS played) at 1010.86 Hz as
+  reference, the deviation range (lowest, highest re the reference) over
+  40 Hz - 15 kHz and over 20 Hz - 20 kHz, and the frequencies where the
+  response falls 3 dB below the reference (interpolated between points over
+  log frequency, or "not reached"). The swept sine also gives the delay
+  (where the linear impulse response peaks, in ms and samples) and the
+  distortion against frequency: H2, H3 and THD (the power sum of H2 to H5
+  where they lie below 20 kHz) in dB re the fundamental, at 100 Hz, 1 kHz
+  and 6.3 kHz, and plotted.
 THD: 997 Hz at -1 dBFS; the power sum of harmonics 2 to 10 that lie below
   20 kHz re the fundamental, in dB and %%, and each harmonic's level. Levels
   are read from the quasi-Chebyshev spectrum (powers averaged over 8 blocks),
@@ -248,18 +261,25 @@ response's figures need the level at 1010.86 Hz, a deviation range every
 point of its band, and "not reached" the whole sweep.
 
 JSON keys: "complete" (true, or false for a report that ended early),
-"response" ("reference_hz", the frequency of "reference_db", the deviation
-ranges, the -3 dB frequencies, "points"), "thd", "thd_n",
-"dynamic_range_db_a", "noise", "integrity", "at_format_limit". A figure not
-measured is null, never a number measured for something else.
+"response" ("method": "swept_sine" or "stepped_sweep", "reference_hz", the
+frequency of "reference_db", the deviation ranges, the -3 dB frequencies,
+"points"), "latency_samples", "thd_vs_frequency" ("at": H2, H3 and THD at
+100 Hz, 1 kHz and 6.3 kHz; "points": [frequency_hz, h2_db, h3_db, h4_db,
+h5_db, thd_db] at every frequency), "thd", "thd_n", "dynamic_range_db_a",
+"noise", "integrity", "at_format_limit". A figure not measured is null (the
+delay and the distortion against frequency with --stepped too), never a
+number measured for something else.
 
 The report's tones are rounded to the nearest 16-bit value (the window
 truncates toward zero, which alone would limit THD+N to about -95 dB).
 
 Options:
-%s%s  --level=0|-20            the sweep's level in dB (default -20)
+%s%s  --level=0|-20            the stepped sweep's level in dB (default -20)
+  --stepped                the response from the stepped sweep (99 tones, about
+                           3.5 minutes on a real card) instead of the swept sine
   --window=quasi-chebyshev|rectangle
-                           the sweep's analysis window (default quasi-chebyshev)
+                           the stepped sweep's analysis window (default
+                           quasi-chebyshev)
   --json=FILE              the figures with stable keys, as JSON
   --html=FILE              a one-page report with the figures and three plots
   --quiet                  no progress on standard error
@@ -273,17 +293,76 @@ Options:
                   CardOptions, FastOption, ResultFileRules, ExitStatusTable);
 }
 
+std::string ResponseHelp() {
+    return Format(R"(Usage: tembrix response [OPTIONS]
+
+Measures a frequency response with one synchronized exponential sine sweep
+(Farina, AES preprint 5093, 2000; the synchronized form of Novak et al., JAES
+2015): x(t) = sin(2 pi f1 L (e^(t/L) - 1)) from f1 = 10 Hz to f2 = 22 kHz,
+with L = round(f1 T / ln(f2/f1)) / f1, faded in and out, rounded to 16-bit
+samples. The recording is divided by the spectrum of the samples played,
+which gives the linear impulse response and, L ln k earlier, the response of
+harmonic k. From them:
+  delay      where the linear impulse response peaks, to a tenth of a sample
+  gain_db    the linear response re the level played, from its impulse
+             response windowed 3 ms before the peak to 0.5 s after it
+  phase_deg  its phase with the delay removed, unwrapped along the rows
+  hK_db      harmonic K (2 to 5) of a tone at the row's frequency f: the
+             K-th response at K f re the linear response at f, where K f
+             lies below 20 kHz and the sweep is about 3 s or longer
+  thd_db     the power sum of those harmonics re the fundamental
+Silence is played before the sweep, and recorded for 0.75 s after it for the
+card's delay and the response's tail. A recording with a gap (lost frames, an
+output that ran dry, a reopened stream) is made again, twice at the most,
+then the run ends with status 3 saying why. A recording that is silent or
+holds no response ends it with status 5; one that reached full scale is
+measured, with a warning.
+
+Options:
+%s%s  --level=DBFS             the sweep's peak in dBFS, -60 to 0 (default -6)
+  --length=SECONDS         the sweep's length, 1 to 60 (default 6); the
+                           synchronized sweep comes in steps of 0.77 s, and
+                           the length used is said
+  --sweeps=N               recordings averaged, 1 to 100 (default 1), each
+                           aligned on its own impulse response's peak first:
+                           every doubling leaves 3 dB less noise
+  --per-octave=N           the rows at 1 kHz times 2^(i/N), 10.77 Hz to
+                           21.5 kHz, N from 1 to 96 (default: the stepped
+                           sweep's 99 frequencies, 10.77 Hz to 20.4 kHz)
+  --csv=FILE               write the result to FILE (default: standard output)
+  --impulse=FILE           write the linear impulse response as CSV,
+                           time_s,amplitude: seconds after the sweep's start
+                           (the delay included), and full scale = 1
+  --quiet                  no progress and no summary on standard error
+  --help                   this text
+
+%sThen latency_samples, the sweep's settings (sweep_start_hz, sweep_end_hz,
+sweep_length_s, sweep_level_dbfs, sweeps) and recording_latency_samples, each
+recording's own delay, as comment lines.
+Columns: frequency_hz,gain_db,phase_deg,h2_db,h3_db,h4_db,h5_db,thd_db
+(an empty field where a harmonic is not given). The summary on standard
+error: the length used, the delay in samples and ms, the gain at 1010.86 Hz as
+reference, the largest deviation from it, the deviation ranges over
+40 Hz - 15 kHz and 20 Hz - 20 kHz, the -3 dB frequencies, and THD with H2 and
+H3 at 1010.86 Hz.
+
+%s
+%s)",
+                  CardOptions, FastOption, CsvRules, ResultFileRules, ExitStatusTable);
+}
+
 struct SubcommandName {
     std::string_view word;
     Subcommand subcommand;
 };
 
-constexpr std::array<SubcommandName, 3> Subcommands{{
+constexpr std::array<SubcommandName, 4> Subcommands{{
     {"sweep", Subcommand::Sweep},
     {"spectrum", Subcommand::Spectrum},
     {"report", Subcommand::Report},
+    {"response", Subcommand::Response},
 }};
-constexpr const char* SubcommandWords = "sweep, spectrum and report";
+constexpr const char* SubcommandWords = "sweep, spectrum, report and response";
 
 std::optional<Subcommand> SubcommandNamed(std::string_view word) {
     for (const SubcommandName& name : Subcommands)
@@ -311,6 +390,8 @@ std::string HelpText(Subcommand subcommand) {
         return SpectrumHelp();
     case Subcommand::Report:
         return ReportHelp();
+    case Subcommand::Response:
+        return ResponseHelp();
     default:
         return WindowHelp();
     }
@@ -358,6 +439,7 @@ class Parser {
         const bool report = m_command.subcommand == Subcommand::Report;
         const bool sweep = m_command.subcommand == Subcommand::Sweep || report;
         const bool spectrum = m_command.subcommand == Subcommand::Spectrum;
+        const bool response = m_command.subcommand == Subcommand::Response;
 
         if (name == "--help" && !hasValue)
             return WriteStandardOutput(HelpText(m_command.subcommand));
@@ -396,7 +478,14 @@ class Parser {
             m_command.fast = true;
             return -1;
         }
-        if (measuring && name == "--window" && hasValue)
+        if (response)
+            if (const int status = TakeSweptSine(name, value, hasValue, option); status != Untaken)
+                return status;
+        if (report && name == "--stepped" && !hasValue) {
+            m_command.stepped = true;
+            return -1;
+        }
+        if (measuring && !response && name == "--window" && hasValue)
             return Check(ReadWindow(value, m_command.windowType), option,
                          "quasi-chebyshev or rectangle");
         if (measuring && name == "--level" && hasValue)
@@ -410,7 +499,7 @@ class Parser {
             m_command.csvPath = value;
             return Check(!value.empty(), option, "a file name");
         }
-        if (sweep && name == "--quiet" && !hasValue) {
+        if ((sweep || response) && name == "--quiet" && !hasValue) {
             m_command.quiet = true;
             return -1;
         }
@@ -453,6 +542,41 @@ class Parser {
     }
 
   private:
+    // What TakeSweptSine returns for an option that is not the swept sine's.
+    static constexpr int Untaken = -2;
+
+    // The response's own options.
+    int TakeSweptSine(std::string_view name, std::string_view value, bool hasValue,
+                      std::string_view option) {
+        if (!hasValue)
+            return Untaken;
+        SweepSettings& sweep = m_command.sweep;
+        if (name == "--level")
+            return Check(ParseDouble(std::string(value), sweep.levelDbfs) &&
+                             sweep.levelDbfs >= SweepSettings::MinLevelDbfs &&
+                             sweep.levelDbfs <= SweepSettings::MaxLevelDbfs,
+                         option, "a level from -60 to 0 dBFS");
+        if (name == "--length")
+            return Check(ParseDouble(std::string(value), sweep.lengthSeconds) &&
+                             sweep.lengthSeconds >= SweepSettings::MinLengthSeconds &&
+                             sweep.lengthSeconds <= SweepSettings::MaxLengthSeconds,
+                         option, "from 1 to 60 seconds");
+        if (name == "--sweeps")
+            return Check(ReadWhole(value, m_command.sweeps) && m_command.sweeps >= 1 &&
+                             m_command.sweeps <= MostSweeps,
+                         option, "a whole number from 1 to 100");
+        if (name == "--per-octave")
+            return Check(ReadWhole(value, m_command.pointsPerOctave) &&
+                             m_command.pointsPerOctave >= 1 &&
+                             m_command.pointsPerOctave <= MaxPointsPerOctave,
+                         option, "a whole number from 1 to 96");
+        if (name == "--impulse") {
+            m_command.impulsePath = value;
+            return Check(!value.empty(), option, "a file name");
+        }
+        return Untaken;
+    }
+
     static int Check(bool valid, std::string_view option, const char* expected) {
         if (valid)
             return -1;
@@ -469,6 +593,8 @@ class Parser {
             return " spectrum";
         case Subcommand::Report:
             return " report";
+        case Subcommand::Response:
+            return " response";
         default:
             return "";
         }

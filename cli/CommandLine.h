@@ -1,9 +1,10 @@
 // The command line: the window (no subcommand) or a measurement without one
-// ("sweep", "spectrum", "report"), and their options. Everything is checked before any
+// ("sweep", "spectrum", "report", "response"), and their options. Everything is checked before any
 // device is opened.
 #pragma once
 
 #include "dsp/FFT.h"
+#include "measure/SweepSignal.h"
 #include "platform/AudioBackend.h"
 #include "sim/DeviceModel.h"
 
@@ -12,7 +13,7 @@
 
 namespace cli {
 
-enum class Subcommand { Window, Sweep, Spectrum, Report };
+enum class Subcommand { Window, Sweep, Spectrum, Report, Response };
 
 struct CommandLine {
     Subcommand subcommand = Subcommand::Window;
@@ -38,6 +39,14 @@ struct CommandLine {
     double pointTimeoutSeconds = 30;
     std::optional<double> toneHz; // none: the window's start tone
     int blocks = 1;
+
+    // The swept sine's: the response's, and the report's unless `stepped`
+    // (which plays it at `level`).
+    SweepSettings sweep;
+    int sweeps = 1;          // recordings averaged
+    int pointsPerOctave = 0; // 0: at the stepped sweep's frequencies
+    std::string impulsePath; // the linear impulse response, if wanted
+    bool stepped = false;    // the report's response from the stepped sweep
 };
 
 // Reads the arguments: a subcommand first, if any, then options. Ours start

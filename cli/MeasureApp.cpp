@@ -4,6 +4,7 @@
 #include "cli/BinLevelsCommand.h"
 #include "cli/ExitStatus.h"
 #include "cli/ReportCommand.h"
+#include "cli/ResponseCommand.h"
 #include "cli/ResultFile.h"
 #include "cli/StopSignals.h"
 #include "cli/SweepCommand.h"
@@ -24,6 +25,8 @@ std::unique_ptr<MeasurementCommand> CommandFor(const CommandLine& command) {
         return std::make_unique<BinLevelsCommand>(command);
     case Subcommand::Report:
         return std::make_unique<ReportCommand>(command);
+    case Subcommand::Response:
+        return std::make_unique<ResponseCommand>(command);
     default:
         return std::make_unique<SweepCommand>(command);
     }
@@ -35,6 +38,8 @@ const char* MeasurementName(Subcommand subcommand) {
         return "spectrum";
     case Subcommand::Report:
         return "report";
+    case Subcommand::Response:
+        return "response";
     default:
         return "sweep";
     }

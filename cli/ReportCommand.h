@@ -1,14 +1,17 @@
 // `tembrix report`: a loop-back quality report in one run, in this order: a
-// loop check, the frequency response, THD and THD+N, the dynamic range, the
-// noise. The only file that knows that order.
+// loop check, the frequency response (a swept sine, or the stepped sweep),
+// THD and THD+N, the dynamic range, the noise. The only file that knows that
+// order.
 #pragma once
 
 #include "cli/CommandLine.h"
 #include "cli/MeasurementCommand.h"
 #include "cli/SweepRunner.h"
+#include "cli/SweptSineRunner.h"
 #include "measure/LoopbackReport.h"
 
 #include <functional>
+#include <optional>
 
 namespace cli {
 
@@ -25,7 +28,8 @@ class ReportCommand : public MeasurementCommand {
     RunEnd CheckTheLoop(BlockHandOff& blocks);
     // Each stores its figures, and marks its part measured, only when it
     // measured them whole.
-    RunEnd MeasureResponse(BlockHandOff& blocks, SweepProgress& progress);
+    RunEnd MeasureSweptSineResponse(BlockHandOff& blocks);
+    RunEnd MeasureSteppedResponse(BlockHandOff& blocks);
     RunEnd MeasureDistortion(BlockHandOff& blocks);
     RunEnd MeasureDynamicRange(BlockHandOff& blocks);
     RunEnd MeasureNoise(BlockHandOff& blocks);
@@ -44,6 +48,7 @@ class ReportCommand : public MeasurementCommand {
 
     const CommandLine& m_command;
     SweepRunner m_runner;
+    std::optional<SweptSineRunner> m_sweptSine; // unless the stepped sweep is asked for
     LoopbackReport m_report;
 };
 

@@ -150,6 +150,20 @@ void RangeLine(Table& table, const std::string& name, const std::pair<double, do
         table.Line(name, "not measured", "");
 }
 
+// "100 Hz", "6.3 kHz".
+std::string FrequencyName(double hz) {
+    return hz >= 1000 ? SignificantText(hz / 1000, 4) + " kHz" : SignificantText(hz, 4) + " Hz";
+}
+
+// "-80.2 dB", or "-" for one not given.
+std::string DecibelText(const std::optional<double>& db) {
+    return db ? FixedText(*db, 1) + " dB" : "-";
+}
+
+std::string OptionalJson(const std::optional<double>& value) {
+    return value ? JsonNumber(*value) : std::string("null");
+}
+
 constexpr const char* PartNames[ReportPartCount] = {"frequency response", "distortion",
                                                     "dynamic range", "noise"};
 
@@ -178,6 +192,29 @@ void ListParts(Table& table, const LoopbackReport& report) {
     table.Line("stopped", report.stopReason.empty() ? "early" : report.stopReason, "");
     table.Line("measured", measured, "");
     table.Line("not measured", notMeasured, "");
+}
+
+// Null until the swept sine's response is measured.
+std::string DistortionJson(const LoopbackReport& report) {
+    if (report.distortionTable.empty())
+        return "null";
+    std::vector<std::string> at;
+    for (const SweepResponsePoint& point : report.distortionTable)
+        at.push_back(JsonObject({{"frequency_hz", JsonNumber(point.frequencyHz)},
+                                 {"h2_db", OptionalJson(point.harmonicsDb[0])},
+                                 {"h3_db", OptionalJson(point.harmonicsDb[1])},
+                                 {"thd_db", OptionalJson(point.thdDb)}}));
+    std::vector<std::string> points;
+    for (const SweepResponsePoint& point : report.distortionCurve) {
+        std::vector<std::string> row{JsonNumber(point.frequencyHz)};
+        for (const std::optional<double>& harmonic : point.harmonicsDb)
+            row.push_back(OptionalJson(harmonic));
+        row.push_back(OptionalJson(point.thdDb));
+        points.push_back(JsonArray(row));
+    }
+    return JsonObject({{"at", JsonArray(at)},
+                       {"points", JsonArray(points)},
+                       {"clipped", report.sweepClipped ? "true" : "false"}});
 }
 
 } // namespace
@@ -232,7 +269,10 @@ std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits
     table.Line("audio", run.audio, "");
     table.Line("input", run.inputDevice, "");
     table.Line("output", run.outputDevice, "");
-    table.Line("sweep level, window", run.level + ", " + run.window, "");
+    if (report.method == ResponseMethod::SweptSine)
+        table.Line("sweep level, method", run.level + ", swept sine", "");
+    else
+        table.Line("sweep level, window", run.level + ", " + run.window, "");
     if (!report.Complete())
         ListParts(table, report);
 
@@ -241,7 +281,16 @@ std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits
     // point below it, but above it only the whole sweep can tell that -3 dB
     // is not reached.
     const bool swept = report.points.size() >= report.plannedPoints;
-    table.Heading("Frequency response (stepped sweep, " + PointCount(report) + ")");
+    const bool sweptSine = report.method == ResponseMethod::SweptSine;
+    table.Heading(std::string("Frequency response (") +
+                  (sweptSine ? "swept sine, " : "stepped sweep, ") + PointCount(report) + ")");
+    if (sweptSine)
+        table.Line("delay",
+                   std::isfinite(report.latencySamples)
+                       ? FixedText(report.latencySamples * 1000 / SampleRate, 3) + " ms (" +
+                             FixedText(report.latencySamples, 1) + " samples)"
+                       : "not measured",
+                   "");
     table.Line("level at " + SignificantText(response.referenceHz, 6) + " Hz",
                response.valid ? FixedText(response.referenceDb, 2) : "not measured",
                response.valid ? "dB" : "");
@@ -251,6 +300,19 @@ std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits
                response.minus3dbLowHz ? "Hz" : "");
     table.Line("-3 dB above", Corner(response.minus3dbHighHz, response.valid && swept),
                response.minus3dbHighHz ? "Hz" : "");
+
+    table.Heading(sweptSine ? "Distortion against frequency (swept sine at " + run.level +
+                                  ", re the fundamental)"
+                            : std::string("Distortion against frequency"));
+    if (!sweptSine)
+        table.Text("  not measured: the stepped sweep measures no harmonics\n");
+    else if (report.distortionTable.empty())
+        table.Text("  not measured\n");
+    for (const SweepResponsePoint& point : report.distortionTable)
+        table.Line("at " + FrequencyName(point.frequencyHz),
+                   "H2 " + DecibelText(point.harmonicsDb[0]) + ", H3 " +
+                       DecibelText(point.harmonicsDb[1]) + ", THD " + DecibelText(point.thdDb),
+                   "", false, report.sweepClipped);
 
     const DistortionMeter::Result& d = report.distortion;
     table.Heading("Distortion (997 Hz at -1 dBFS)");
@@ -325,8 +387,10 @@ std::string ReportJson(const LoopbackReport& report, const FormatLimits& limits)
             atLimit.push_back(JsonString(key));
 
     const ResponseSummary& r = report.response;
+    const bool sweptSine = report.method == ResponseMethod::SweptSine;
     const std::string response =
-        JsonObject({{"reference_hz", JsonNumber(r.referenceHz)},
+        JsonObject({{"method", JsonString(sweptSine ? "swept_sine" : "stepped_sweep")},
+                    {"reference_hz", JsonNumber(r.referenceHz)},
                     {"reference_db", r.valid ? JsonNumber(r.referenceDb) : "null"},
                     {"deviation_40_15k_db", range(report.narrowDeviationDb)},
                     {"deviation_20_20k_db", range(report.wideDeviationDb)},
@@ -342,8 +406,10 @@ std::string ReportJson(const LoopbackReport& report, const FormatLimits& limits)
                 {"input", JsonString(run.inputDevice)},
                 {"output", JsonString(run.outputDevice)},
                 {"sweep_level", JsonString(run.level)},
-                {"window", JsonString(run.window)},
+                {"window", sweptSine ? "null" : JsonString(run.window)},
                 {"response", response},
+                {"latency_samples", JsonNumber(report.latencySamples)},
+                {"thd_vs_frequency", DistortionJson(report)},
                 {"thd", JsonObject({{"db", number(ReportPart::Distortion, d.thdDb)},
                                     {"percent", number(ReportPart::Distortion, Percent(d.thdDb))},
                                     {"harmonics_db", distortion ? JsonArray(harmonics) : "null"},

@@ -1,14 +1,17 @@
 // What a loop-back report finds, in the order it measures: the frequency
-// response, THD and THD+N at -1 dBFS, the dynamic range (THD+N of a -60 dBFS
-// tone, A-weighted, re full scale, sign flipped) and the noise with the tone
-// off; and how far each figure lies from what 16-bit audio itself allows.
+// response (from a swept sine with its delay and distortion against
+// frequency, or from the stepped sweep), THD and THD+N at -1 dBFS, the dynamic range (THD+N of a
+// -60 dBFS tone, A-weighted, re full scale, sign flipped) and the noise with the tone off; and how
+// far each figure lies from what 16-bit audio itself allows.
 #pragma once
 
 #include "measure/Distortion.h"
 #include "measure/ResponsePoint.h"
 #include "measure/ResponseSummary.h"
 #include "measure/ResultCsv.h"
+#include "measure/SweepResponsePoint.h"
 
+#include <array>
 #include <bitset>
 #include <cstdint>
 #include <limits>
@@ -27,6 +30,10 @@ constexpr double DynamicRangeToneDbfs = -60;
 // Response deviations are reported over these bands.
 constexpr double NarrowBandLowHz = 40, NarrowBandHighHz = 15000;
 constexpr double WideBandLowHz = 20, WideBandHighHz = 20000;
+// The swept sine's distortion is tabled at these excitation frequencies.
+constexpr std::array<double, 3> DistortionTableHz = {100, 1000, 6300};
+
+enum class ResponseMethod { SweptSine, SteppedSweep };
 
 // The parts of a report after its loop check, in the order they are
 // measured. A report that ends early holds the parts before the one it
@@ -39,6 +46,7 @@ struct LoopbackReport {
     static constexpr double NotMeasured = std::numeric_limits<double>::quiet_NaN();
 
     RunInfo run;
+    ResponseMethod method = ResponseMethod::SteppedSweep;
     std::bitset<ReportPartCount> measured; // by ReportPart: measured whole
     std::string stopReason;                // why it ended early; empty when complete
     std::vector<ResponsePoint> points;     // the sweep's, from its first frequency
@@ -46,6 +54,14 @@ struct LoopbackReport {
     ResponseSummary response;              // reference and -3 dB frequencies
     std::pair<double, double> narrowDeviationDb{NotMeasured, NotMeasured};
     std::pair<double, double> wideDeviationDb{NotMeasured, NotMeasured};
+    // The swept sine's, once its response is measured: where the linear
+    // impulse response peaks; the distortion at the points' frequencies
+    // (`points` holds their gains plus the level played) and at
+    // DistortionTableHz; and whether the recording reached full scale.
+    double latencySamples = NotMeasured;
+    std::vector<SweepResponsePoint> distortionCurve;
+    std::vector<SweepResponsePoint> distortionTable;
+    bool sweepClipped = false;
     DistortionMeter::Result distortion{NotMeasured, {},          NotMeasured, NotMeasured,
                                        NotMeasured, NotMeasured, {},          false}; // at -1 dBFS
     double dynamicRangeDbA = NotMeasured;

@@ -1,5 +1,7 @@
 #include "measure/ResponseSummary.h"
 
+#include "dsp/SignalFormat.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -112,6 +114,19 @@ std::string LargestDeviationText(const ResponseSummary& summary) {
            FrequencyText(summary.largestDeviationHz) + "\n";
 }
 
+std::string DeviationRangeText(std::span<const ResponsePoint> points, double referenceDb,
+                               double lowHz, double highHz) {
+    const auto [lowest, highest] = DeviationRange(points, referenceDb, lowHz, highHz);
+    const std::string range = "Deviation " + RangeBoundText(lowHz) + " - " + RangeBoundText(highHz);
+    if (std::isnan(lowest))
+        return range + ": no point in range\n";
+    return range + ": " + LevelText(lowest) + " to " + LevelText(highest) + " dB\n";
+}
+
+std::string DecibelText(const std::optional<double>& db) {
+    return db ? CharsText(*db, std::chars_format::fixed, 1) + " dB" : "not measured";
+}
+
 } // namespace
 
 ResponseSummary SummariseResponse(std::span<const ResponsePoint> points, double lowHz,
@@ -160,4 +175,25 @@ std::string SummaryText(const ResponseSummary& summary) {
            FrequencyText(summary.referenceHz) + "\n" + LargestDeviationText(summary) +
            "-3 dB: " + CornerText(summary.minus3dbLowHz) + " and " +
            CornerText(summary.minus3dbHighHz) + "\n";
+}
+
+std::string SweptSineSummaryText(double delaySamples, std::span<const SweepResponsePoint> points) {
+    std::string text =
+        "Delay: " + CharsText(delaySamples, std::chars_format::fixed, 1) + " samples (" +
+        CharsText(delaySamples * 1000 / SampleRate, std::chars_format::fixed, 3) + " ms)\n";
+    const std::vector<ResponsePoint> gains = LevelPoints(points, 0);
+    const ResponseSummary summary = SummariseResponse(gains);
+    text += SummaryText(summary);
+    if (!summary.valid)
+        return text;
+    text += DeviationRangeText(gains, summary.referenceDb, 40, 15000);
+    text += DeviationRangeText(gains, summary.referenceDb, 20, 20000);
+    const auto reference = std::find_if(points.begin(), points.end(), [&](const auto& point) {
+        return point.frequencyHz == summary.referenceHz;
+    });
+    if (reference == points.end())
+        return text;
+    return text + "THD at " + FrequencyText(summary.referenceHz) + ": " +
+           DecibelText(reference->thdDb) + " (H2 " + DecibelText(reference->harmonicsDb[0]) +
+           ", H3 " + DecibelText(reference->harmonicsDb[1]) + ")\n";
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "measure/ResponsePoint.h"
+#include "measure/SweepResponsePoint.h"
 
 #include <optional>
 #include <span>
@@ -40,3 +41,12 @@ std::pair<double, double> DeviationRange(std::span<const ResponsePoint> points, 
 // "Largest deviation 20 Hz - 20 kHz: -0.52 dB at 20.3467 Hz\n"
 // "-3 dB: 15.2 Hz and 21034.3 Hz\n", with "not reached" for a side that is not.
 std::string SummaryText(const ResponseSummary& summary);
+
+// Lines for standard error on a swept-sine response, its gains re the level
+// played: the delay, SummaryText of the gains, their deviation ranges over
+// 40 Hz - 15 kHz and 20 Hz - 20 kHz, and THD with H2 and H3 at the
+// reference, e.g.
+// "Delay: 64.0 samples (1.451 ms)\n" ... "Deviation 40 Hz - 15 kHz: -0.20 to
+// 0.00 dB\n" ... "THD at 1010.86 Hz: -80.0 dB (H2 -80.0 dB, H3 -100.0 dB)\n",
+// with "not measured" for a figure that was not.
+std::string SweptSineSummaryText(double delaySamples, std::span<const SweepResponsePoint> points);

@@ -14,6 +14,7 @@
 
 const char* const ResponseHeader = "frequency_hz,level_db,peak_db,window_gain_db,blocks";
 const char* const SpectrumHeader = "frequency_hz,level_db";
+const char* const ImpulseHeader = "time_s,amplitude";
 const char* const SweptSineHeader = "frequency_hz,gain_db,phase_deg,h2_db,h3_db,h4_db,h5_db,thd_db";
 
 namespace {
@@ -414,5 +415,18 @@ std::string SweptSineCsv(const RunInfo& info, const SweptSineRun& sweep,
     std::string csv = SweptSineComments(info, sweep) + SweptSineHeader + "\n";
     for (const SweepResponsePoint& point : points)
         AppendSweptSineRow(csv, point);
+    return csv;
+}
+
+std::string ImpulseCsv(const RunInfo& info, const SweptSineRun& sweep, long long start,
+                       std::span<const double> impulse) {
+    std::string csv = SweptSineComments(info, sweep) + ImpulseHeader + "\n";
+    for (std::size_t i = 0; i < impulse.size(); ++i) {
+        AppendNumber(csv,
+                     static_cast<double>(start + static_cast<long long>(i)) / info.sampleRateHz);
+        csv += ',';
+        AppendNumber(csv, impulse[i]);
+        csv += '\n';
+    }
     return csv;
 }

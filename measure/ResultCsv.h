@@ -94,6 +94,13 @@ std::string SweptSineRow(const SweepResponsePoint& point);
 std::string SweptSineCsv(const RunInfo& info, const SweptSineRun& sweep,
                          std::span<const SweepResponsePoint> points);
 
+extern const char* const ImpulseHeader; // "time_s,amplitude"
+// SweptSineComments, the header, and a row for each sample of an impulse
+// response: impulse[i] at (start + i) / the sample rate seconds after the
+// sweep's start, in full scale.
+std::string ImpulseCsv(const RunInfo& info, const SweptSineRun& sweep, long long start,
+                       std::span<const double> impulse);
+
 // A response file of either kind, as read back.
 struct SavedResponse {
     enum class Kind {

@@ -2,8 +2,12 @@
 // gives it and as the response files hold it.
 #pragma once
 
+#include "measure/ResponsePoint.h"
+
 #include <array>
 #include <optional>
+#include <span>
+#include <vector>
 
 struct SweepResponsePoint {
     double frequencyHz;
@@ -15,3 +19,8 @@ struct SweepResponsePoint {
     std::array<std::optional<double>, 4> harmonicsDb;
     std::optional<double> thdDb; // the power sum of those harmonics
 };
+
+// The points as the levels that a stepped sweep with its tone at `levelDb`
+// would read: each gain plus that level, at the same frequencies (peak and
+// level alike, no window's gain, no blocks).
+std::vector<ResponsePoint> LevelPoints(std::span<const SweepResponsePoint> points, double levelDb);

@@ -27,6 +27,9 @@ constexpr COLORREF MajorGrid = RGB(0xB0, 0xB0, 0xB0);
 constexpr COLORREF WideBand = RGB(0xE8, 0xEF, 0xF8);
 constexpr COLORREF NarrowBand = RGB(0xDA, 0xE6, 0xF5);
 constexpr COLORREF Marker = RGB(0xC0, 0x39, 0x2B);
+// The harmonics beside THD, which takes the curve's colour.
+constexpr COLORREF SecondHarmonic = RGB(0xD3, 0x7A, 0x12);
+constexpr COLORREF ThirdHarmonic = RGB(0x2E, 0x8B, 0x57);
 
 // ---- A 5 x 7 pixel font for the axis labels -------------------------------
 
@@ -53,9 +56,11 @@ constexpr Glyph Glyphs[] = {
     {'z', {0x00, 0x00, 0x1F, 0x02, 0x04, 0x08, 0x1F}},
     {'d', {0x01, 0x01, 0x0D, 0x13, 0x11, 0x11, 0x0F}},
     {'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
+    {'D', {0x1E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x1E}},
     {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
     {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
     {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}},
+    {'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}},
 };
 
 // Font pixels per surface pixel: twice as large reads at the page's width.
@@ -185,9 +190,10 @@ struct Pixel {
 
 // Two pixels thick, so that the curve stands out from the grid on paper.
 // A gap (nullopt) lifts the pen.
-void DrawCurve(CDC& dc, std::span<const std::optional<Pixel>> curve) {
+void DrawCurve(CDC& dc, std::span<const std::optional<Pixel>> curve,
+               COLORREF color = ReportCurveColor) {
     CPen pen;
-    pen.CreatePen(PS_SOLID, 1, ReportCurveColor);
+    pen.CreatePen(PS_SOLID, 1, color);
     CPen* entryPen = dc.SelectObject(&pen);
     for (const int dy : {0, 1}) {
         bool down = false;
@@ -200,7 +206,7 @@ void DrawCurve(CDC& dc, std::span<const std::optional<Pixel>> curve) {
                 dc.LineTo(p->x, p->y + dy);
             else
                 dc.MoveTo(p->x, p->y + dy);
-            dc.SetPixel(p->x, p->y + dy, ReportCurveColor); // LineTo leaves out its end
+            dc.SetPixel(p->x, p->y + dy, color); // LineTo leaves out its end
             down = true;
         }
     }
@@ -345,6 +351,40 @@ PixelSurface SpectrumPlot(std::span<const double> spectrumDb, std::size_t harmon
     return surface;
 }
 
+// THD, H2 and H3 in dB re the fundamental, each where it was given, with a
+// key in their colours at the top right.
+PixelSurface DistortionCurvePlot(const LoopbackReport& report) {
+    PixelSurface surface = BlankPlot();
+    CDC dc(surface);
+    DrawGrid(dc, SpectrumAxes, "dB");
+    struct Curve {
+        const char* name;
+        COLORREF color;
+        std::optional<double> (*level)(const SweepResponsePoint&);
+    };
+    const Curve curves[] = {
+        {"H3", ThirdHarmonic, [](const SweepResponsePoint& p) { return p.harmonicsDb[1]; }},
+        {"H2", SecondHarmonic, [](const SweepResponsePoint& p) { return p.harmonicsDb[0]; }},
+        {"THD", ReportCurveColor, [](const SweepResponsePoint& p) { return p.thdDb; }},
+    };
+    int keyRight = SpectrumAxes.area.right - 8;
+    for (const Curve& c : curves) {
+        std::vector<std::optional<Pixel>> curve;
+        for (const SweepResponsePoint& point : report.distortionCurve) {
+            const std::optional<double> db = c.level(point);
+            if (db && std::isfinite(*db))
+                curve.push_back(Pixel{SpectrumAxes.X(point.frequencyHz), SpectrumAxes.Y(*db)});
+            else
+                curve.push_back(std::nullopt);
+        }
+        DrawCurve(dc, curve, c.color);
+        keyRight -= TextWidth(c.name);
+        DrawText(dc, keyRight, SpectrumAxes.area.top + 8, c.name, c.color);
+        keyRight -= 4 * TextScale * 3;
+    }
+    return surface;
+}
+
 // ---- The page ---------------------------------------------------------------
 
 std::string Escaped(std::string_view text) {
@@ -442,6 +482,19 @@ std::string ResponseSection(const LoopbackReport& report) {
                              "response reaches it.");
 }
 
+std::string DistortionCurveSection(const LoopbackReport& report) {
+    std::string html = "<h2>Distortion against frequency</h2>\n";
+    if (report.method == ResponseMethod::SteppedSweep)
+        return html + Note("Not measured: the stepped sweep measures no harmonics.");
+    if (report.distortionCurve.empty())
+        return html + Note(NotMeasuredNote);
+    return html + Figure(DistortionCurvePlot(report), "Distortion against frequency",
+                         "From the swept sine at " + report.run.level +
+                             ": THD (the power sum of harmonics 2 to 5 below 20 kHz), H2 and H3 "
+                             "of a tone at each frequency, in dB re the fundamental; a harmonic "
+                             "at or above 20 kHz is left out.");
+}
+
 std::string DistortionSection(const LoopbackReport& report) {
     std::string html = "<h2>Spectrum of the distortion measurement</h2>\n";
     if (!report.Measured(ReportPart::Distortion))
@@ -481,6 +534,7 @@ std::string ReportHtml(const LoopbackReport& report, const FormatLimits& limits)
     html +=
         "<h2>Settings and figures</h2>\n<pre>" + Escaped(ReportTable(report, limits)) + "</pre>\n";
     html += ResponseSection(report);
+    html += DistortionCurveSection(report);
     html += DistortionSection(report);
     html += NoiseSection(report);
     return html + "</body>\n</html>\n";

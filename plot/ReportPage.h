@@ -1,9 +1,9 @@
 // The loop-back report as one self-contained HTML page: the table of figures
-// and three plots (frequency response, the spectrum of the distortion
-// measurement, the noise spectrum) drawn into pixel surfaces and embedded as
-// PNG. Qt Gui only encodes the pictures; the labels on them are drawn with a
-// built-in pixel font, because Qt's text rendering needs a QGuiApplication
-// and the command line, which writes this page, has no display.
+// and four plots (frequency response, the swept sine's distortion against
+// frequency, the spectrum of the distortion measurement, the noise spectrum) drawn into pixel
+// surfaces and embedded as PNG. Qt Gui only encodes the pictures; the labels on them are drawn with
+// a built-in pixel font, because Qt's text rendering needs a QGuiApplication and the command line,
+// which writes this page, has no display.
 #pragma once
 
 #include "measure/LoopbackReport.h"

@@ -159,7 +159,7 @@ TEST_P(CommandLineWithoutDisplayTest, IsRefusedWithStatusTwoAndTheRealMistake) {
 }
 
 const char* const UnknownSubcommand =
-    "': the subcommands are sweep, spectrum and report (see tembrix --help)\n";
+    "': the subcommands are sweep, spectrum, report and response (see tembrix --help)\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Process, CommandLineWithoutDisplayTest,

@@ -213,12 +213,27 @@ TEST(ReportCommandTest, WhiteNoiseReadsItsShareOfTheAudioBandPlainAndAWeighted) 
     RecordProperty("dynamic_range_db_a", NumberText(dynamicRange));
 }
 
+struct Method {
+    const char* name;
+    std::vector<std::string> args;
+    const char* key;      // response.method
+    double levelPlayedDb; // the swept sine's peak, or the stepped sweep's tone
+};
+
+std::ostream& operator<<(std::ostream& out, const Method& method) {
+    return out << method.name;
+}
+
+class ReportResponseTest : public testing::TestWithParam<Method> {};
+
 // The card's exact response at the frequencies measured, summarised as the
 // report does: the figures differ only by the measurement's error.
-TEST(ReportCommandTest, TheResponseFiguresOfAFilteredCardAreThoseOfItsOwnResponse) {
+TEST_P(ReportResponseTest, TheResponseFiguresOfAFilteredCardAreThoseOfItsOwnResponse) {
     const char* const card = "highpass=100/2,lowpass=10000/2,noise=off,hum=off,latency=0";
-    const VirtualReport report = ReportOf(card);
+    const VirtualReport report = ReportOf(card, GetParam().args);
     ASSERT_EQ(report.end.status, 0) << report.end.err;
+    EXPECT_THAT(std::string(ValueAt(report.json, {"response", "method"})),
+                StartsWith("\"" + std::string(GetParam().key) + "\","));
     EXPECT_THAT(std::string(ValueAt(report.json, {"input"})),
                 StartsWith("\"virtual loop-back card: gain=0,highpass=100/2,lowpass=10000/2,"));
 
@@ -229,7 +244,8 @@ TEST(ReportCommandTest, TheResponseFiguresOfAFilteredCardAreThoseOfItsOwnRespons
     ASSERT_EQ(measured.size(), 2 * 99u);
     std::vector<ResponsePoint> expected;
     for (std::size_t i = 0; i < measured.size(); i += 2)
-        expected.push_back({measured[i], model.ResponseDb(measured[i]) + Minus20dBToneDb, 0, 0, 0});
+        expected.push_back(
+            {measured[i], model.ResponseDb(measured[i]) + GetParam().levelPlayedDb, 0, 0, 0});
     const ResponseSummary summary = SummariseResponse(expected, 20, 20000);
     const auto narrow = DeviationRange(expected, summary.referenceDb, 40, 15000);
     const auto wide = DeviationRange(expected, summary.referenceDb, 20, 20000);
@@ -253,6 +269,53 @@ TEST(ReportCommandTest, TheResponseFiguresOfAFilteredCardAreThoseOfItsOwnRespons
     RecordProperty("minus3db_hz", NumberText(low) + " " + NumberText(high));
 }
 
+INSTANTIATE_TEST_SUITE_P(
+    Report, ReportResponseTest,
+    testing::Values(Method{"SweptSine", {}, "swept_sine", -6},
+                    Method{"SteppedSweep", {"--stepped"}, "stepped_sweep", Minus20dBToneDb}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The swept sine's own figures: the delay of the card (which adds no path of
+// its own) and, of a tone at each tabled frequency, H2 and H3 as the model
+// makes them (from 100 Hz to 5 kHz): A' the tone's amplitude at the
+// polynomial (-6 dBFS),
+// c_k = 10^(h_k / 20), H2 = c2 A' / (1 + 3 c3 A'^2) and H3 = c3 A'^2 / (1 +
+// 3 c3 A'^2), with no filter to shape them.
+TEST(ReportCommandTest, TheSweptSineGivesTheDelayAndTheHarmonicsAgainstFrequency) {
+    const VirtualReport report =
+        ReportOf("h2=-50,h3=-60,noise=off,hum=off,highpass=off,lowpass=off,latency=777");
+    ASSERT_EQ(report.end.status, 0) << report.end.err;
+    EXPECT_NEAR(NumberAt(report.json, {"latency_samples"}), 777, 0.1);
+    EXPECT_THAT(report.end.out, HasSubstr("\n  delay                             17.619 ms "
+                                          "(777.0 samples)\n"));
+    const double amplitude = std::pow(10.0, -6 / 20.0);
+    const double c2 = std::pow(10.0, -50 / 20.0), c3 = std::pow(10.0, -60 / 20.0);
+    const double compression = 1 + 3 * c3 * amplitude * amplitude;
+    const double h2 = 20 * std::log10(c2 * amplitude / compression);
+    const double h3 = 20 * std::log10(c3 * amplitude * amplitude / compression);
+    ASSERT_TRUE(LooksLikeOneJsonObject(report.json)) << report.json;
+    const std::string_view at = ValueAt(report.json, {"thd_vs_frequency", "at"});
+    // At 6.3 kHz the model's own digital distortion of the sweep's highest
+    // part folds back below 22 kHz, and lands there too: only given.
+    std::size_t from = 0;
+    for (double hz : {100.0, 1000.0, 6300.0}) {
+        SCOPED_TRACE(hz);
+        const std::string_view row = at.substr(at.find("\"frequency_hz\": ", from));
+        from = static_cast<std::size_t>(row.data() - at.data()) + 1;
+        EXPECT_EQ(NumberAt(row, {"frequency_hz"}), hz);
+        const double tolerance = hz < 5000 ? 0.5 : 5;
+        EXPECT_NEAR(NumberAt(row, {"h2_db"}), h2, tolerance);
+        EXPECT_NEAR(NumberAt(row, {"h3_db"}), h3, tolerance);
+        const double thd = 10 * std::log10(std::pow(10.0, h2 / 10) + std::pow(10.0, h3 / 10));
+        EXPECT_NEAR(NumberAt(row, {"thd_db"}), thd, tolerance);
+    }
+    // Every reported frequency, H4 and H5 among them, where k f lies below
+    // 20 kHz.
+    const std::vector<double> curve = NumbersAt(report.json, {"thd_vs_frequency", "points"});
+    EXPECT_GE(curve.size(), 6 * 60u);
+    EXPECT_THAT(report.end.out, HasSubstr("\n  at 1 kHz                          H2 "));
+}
+
 TEST(ReportCommandTest, AnIdealWireMeasuresTheSixteenBitFormatAndDigitalSilence) {
     ScratchDirectory directory;
     const auto html = directory / "report.html";
@@ -270,8 +333,9 @@ TEST(ReportCommandTest, AnIdealWireMeasuresTheSixteenBitFormatAndDigitalSilence)
 
     const std::string page = ReadWholeFile(html);
     EXPECT_THAT(page, HasSubstr("<h1>Tembrix loop-back report</h1>"));
-    // The response and the distortion spectrum; silence has no spectrum.
-    EXPECT_EQ(Occurrences(page, "data:image/png;base64,"), 2u);
+    // The response, the distortion against frequency and the distortion
+    // spectrum; silence has no spectrum.
+    EXPECT_EQ(Occurrences(page, "data:image/png;base64,"), 3u);
     EXPECT_THAT(Lowercase(page), HasSubstr("digital silence"));
     RecordProperty("thd_n_db", NumberText(thdN));
 }
@@ -283,8 +347,8 @@ TEST(ReportCommandTest, AnInterruptedSweepWritesAnIncompleteReportOfWhatItMeasur
     ScratchDirectory directory;
     const auto json = directory / "report.json";
     const auto html = directory / "report.html";
-    TembrixProcess run(
-        {"report", "--audio=virtual", "--json=" + json.string(), "--html=" + html.string()});
+    TembrixProcess run({"report", "--audio=virtual", "--stepped", "--json=" + json.string(),
+                        "--html=" + html.string()});
     ASSERT_TRUE(run.started());
     const auto deadline = std::chrono::steady_clock::now() + 60s;
     while (run.ErrorSoFar().find("point 1/99") == std::string::npos &&
@@ -316,6 +380,8 @@ TEST(ReportCommandTest, AnInterruptedSweepWritesAnIncompleteReportOfWhatItMeasur
         EXPECT_EQ(NumberAt(text, {"response", "reference_db"}), referenceDb);
     }
     expectNull({"minus3db_high_hz"});
+    expectNull({"latency_samples"});
+    expectNull({"thd_vs_frequency"});
     expectNull({"thd", "db"});
     expectNull({"thd_n", "db"});
     expectNull({"dynamic_range_db_a"});
@@ -334,6 +400,39 @@ TEST(ReportCommandTest, AnInterruptedSweepWritesAnIncompleteReportOfWhatItMeasur
     EXPECT_THAT(page, HasSubstr("<h1>Tembrix loop-back report (incomplete)</h1>"));
     EXPECT_THAT(page, HasSubstr(pointsMeasured));
     EXPECT_EQ(Occurrences(page, "data:image/png;base64,"), 1u) << "the response only";
+}
+
+// Stopped while its sweep plays, the swept sine has measured nothing: every
+// figure of the response is null, and the table and page say so.
+TEST(ReportCommandTest, AnInterruptedSweptSineLeavesTheWholeResponseNotMeasured) {
+    ScratchDirectory directory;
+    const auto json = directory / "report.json";
+    const auto html = directory / "report.html";
+    TembrixProcess run(
+        {"report", "--audio=virtual", "--json=" + json.string(), "--html=" + html.string()});
+    ASSERT_TRUE(run.started());
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (run.ErrorSoFar().find("Sweep 1 of 1...") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    run.Signal(SIGINT);
+    const ProcessEnd end = run.Wait(30s);
+    ASSERT_EQ(end.status, 130) << end.err;
+
+    const std::string text = ReadWholeFile(json);
+    EXPECT_TRUE(LooksLikeOneJsonObject(text)) << text;
+    EXPECT_THAT(std::string(ValueAt(text, {"complete"})), StartsWith("false,"));
+    EXPECT_THAT(std::string(ValueAt(text, {"response", "method"})), StartsWith("\"swept_sine\","));
+    for (std::string_view key : {"reference_db", "minus3db_low_hz", "latency_samples",
+                                 "thd_vs_frequency", "dynamic_range_db_a"})
+        EXPECT_THAT(std::string(ValueAt(text, {key})), StartsWith("null")) << key;
+    EXPECT_THAT(NumbersAt(text, {"response", "points"}), testing::IsEmpty());
+    EXPECT_THAT(end.out, HasSubstr("\n  delay                             not measured\n"));
+    EXPECT_THAT(end.out, HasSubstr("  not measured                      frequency response, "
+                                   "distortion, dynamic range, noise\n"));
+    const std::string page = ReadWholeFile(html);
+    EXPECT_THAT(page, HasSubstr("<h1>Tembrix loop-back report (incomplete)</h1>"));
+    EXPECT_EQ(Occurrences(page, "data:image/png;base64,"), 0u);
 }
 
 struct Refusal {
@@ -389,16 +488,16 @@ class MutedDefaultSink {
 };
 
 // The null sink that .ci/pulse-start loops back is a perfect 16-bit wire, so
-// every point of the sweep reads its reference. The sweep runs in real time:
-// a few minutes.
+// every point of the stepped sweep reads its reference. The sweep runs in
+// real time: a few minutes.
 TEST(ReportSystemCardTest, TheRealLoopBackMeasuresTheSixteenBitFormat) {
     REQUIRE_SOUND_SERVER(soundServerReachable(), NoSoundServer);
     SoundServerTurn turn;
     ScratchDirectory directory;
     const auto json = directory / "report.json";
     const auto started = std::chrono::steady_clock::now();
-    const ProcessEnd end =
-        RunTembrix({"report", "--audio=system", "--quiet", "--json=" + json.string()}, 600s);
+    const ProcessEnd end = RunTembrix(
+        {"report", "--audio=system", "--stepped", "--quiet", "--json=" + json.string()}, 600s);
     const auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
     ASSERT_EQ(end.status, 0) << end.err;
     const std::string text = ReadWholeFile(json);
@@ -416,6 +515,34 @@ TEST(ReportSystemCardTest, TheRealLoopBackMeasuresTheSixteenBitFormat) {
     ExpectAtTheFormatLimit(text);
     RecordProperty("thd_n_db", NumberText(thdN));
     RecordProperty("largest_deviation_db", NumberText(largest));
+    RecordProperty("seconds", NumberText(took.count()));
+}
+
+// The swept sine takes the report's response in seconds: the whole report
+// on the real loop-back, its flat response and delay included, well within
+// a server case's half minute.
+TEST(ReportSystemCardTest, ASweptSineReportOfTheRealLoopBackTakesSeconds) {
+    REQUIRE_SOUND_SERVER(soundServerReachable(), NoSoundServer);
+    SoundServerTurn turn;
+    ScratchDirectory directory;
+    const auto json = directory / "report.json";
+    const auto started = std::chrono::steady_clock::now();
+    const ProcessEnd end =
+        RunTembrix({"report", "--audio=system", "--quiet", "--json=" + json.string()}, 60s);
+    const auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
+    ASSERT_EQ(end.status, 0) << end.err;
+    EXPECT_LT(took.count(), 30);
+    const std::string text = ReadWholeFile(json);
+    EXPECT_THAT(std::string(ValueAt(text, {"response", "method"})), StartsWith("\"swept_sine\","));
+    EXPECT_NEAR(NumberAt(text, {"response", "reference_db"}), -6, 0.05);
+    const std::vector<double> wide = NumbersAt(text, {"deviation_20_20k_db"});
+    ASSERT_EQ(wide.size(), 2u);
+    EXPECT_GT(wide[0], -0.05);
+    EXPECT_LT(wide[1], 0.05);
+    const double latency = NumberAt(text, {"latency_samples"});
+    EXPECT_GT(latency, 0);
+    EXPECT_EQ(ValueAt(text, {"digital_silence"}).substr(0, 4), "true");
+    RecordProperty("latency_samples", NumberText(latency));
     RecordProperty("seconds", NumberText(took.count()));
 }
 

@@ -7,6 +7,7 @@
 #include "audio/Audio.h"
 #include "audio/AudioSession.h"
 #include "cli/StopSignals.h"
+#include "cli/SweptSineRunner.h"
 #include "platform/App.h"
 #include "platform/AudioBackend.h"
 #include "platform/QueueWindow.h"
@@ -215,6 +216,29 @@ TEST_F(SignalRecorderTest, AReopenedStreamMarksTheRecording) {
     // before the count of reopened streams has grown.
     EXPECT_TRUE(recorded.gap == Gap::StreamReopened || recorded.gap == Gap::LostFrames)
         << GapText(recorded.gap);
+}
+
+// Made again twice, then given up with the reason: the run ends with status
+// 3 and nothing averaged.
+TEST_F(SignalRecorderTest, ASweptSineWhoseEveryRecordingHoldsAGapIsGivenUpAfterThreeTries) {
+    Open(DeviceModel::IdealWire(), VirtualCard::Clock::Fast);
+    card.watchOperations([this](WaveOperation operation) {
+        if (operation == WaveOperation::InPrepare && Recording.Requested())
+            card.injectInputOverflow();
+    });
+    SweepSettings oneSecond;
+    oneSecond.lengthSeconds = 1;
+    cli::SweptSineRunner runner(oneSecond, 2);
+    std::vector<std::string> said;
+    const cli::RunEnd end =
+        runner.Run(blocks, [&said](const std::string& line) { said.push_back(line); });
+    EXPECT_EQ(end.status, cli::ExitPointTimeout);
+    EXPECT_EQ(end.why, "the sweep's recording held a gap 3 times, the last time because the "
+                       "input lost frames");
+    EXPECT_EQ(runner.Averaged(), 0);
+    EXPECT_EQ(std::count(said.begin(), said.end(),
+                         "The recording held a gap (the input lost frames): sweeping again..."),
+              2);
 }
 
 class RecordSignalSystemCardTest : public SignalRecorderTest {};

@@ -121,4 +121,31 @@ TEST(DeviationRange, SpansTheLevelsInsideTheRangeOnly) {
     EXPECT_TRUE(std::isnan(nothing));
 }
 
+// The gains summarised as the sweep's levels are, with the swept sine's own
+// figures around them.
+TEST(SweptSineSummary, SaysTheDelayTheGainsFiguresAndTheDistortionAtTheReference) {
+    const std::vector<SweepResponsePoint> points = {
+        {30, -1.5, 10, {}, {}},
+        {100, -0.25, 5, {-70.04, -80.0, std::nullopt, std::nullopt}, -69.6},
+        {1010.86, 0, 0, {-90.0, std::nullopt, std::nullopt, std::nullopt}, -89.96},
+        {12000, 0.125, -5, {}, {}},
+        {19000, -4, -10, {}, {}},
+    };
+    EXPECT_EQ(SweptSineSummaryText(441.04, points),
+              "Delay: 441.0 samples (10.001 ms)\n"
+              "Reference: 0.00 dB at 1010.86 Hz\n"
+              "Largest deviation 20 Hz - 20 kHz: -4.00 dB at 19000 Hz\n"
+              "-3 dB: not reached and 16997 Hz\n"
+              "Deviation 40 Hz - 15 kHz: -0.25 to 0.12 dB\n"
+              "Deviation 20 Hz - 20 kHz: -4.00 to 0.12 dB\n"
+              "THD at 1010.86 Hz: -90.0 dB (H2 -90.0 dB, H3 not measured)\n");
+
+    const std::vector<ResponsePoint> levels = LevelPoints(points, -6);
+    ASSERT_EQ(levels.size(), points.size());
+    EXPECT_EQ(levels[1].frequencyHz, 100);
+    EXPECT_EQ(levels[1].levelDb, -6.25);
+    EXPECT_EQ(levels[1].peakDb, -6.25);
+    EXPECT_EQ(levels[1].windowGainDb, 0);
+}
+
 } // namespace

@@ -81,6 +81,47 @@ TEST(ReportPage, IsOneSelfContainedPageWithThreeDecodablePlots) {
         EXPECT_EQ(image.size(), QSize(ReportPlotWidth, ReportPlotHeight));
 }
 
+// Where a level lies in the distortion plot (0 to -160 dB) at `hz`: whether
+// the colour is within two pixels of it.
+bool DrawnNear(const QImage& plot, double hz, double db, QRgb color) {
+    const CRect a = ReportPlotArea;
+    const int x = a.left + static_cast<int>(std::lround(FreqToX(hz, a.right - a.left)));
+    const int y = a.top + static_cast<int>(std::lround(-db / 160 * (a.bottom - a.top)));
+    for (int dy = -2; dy <= 2; ++dy)
+        for (int dx = -2; dx <= 2; ++dx)
+            if (plot.valid(x + dx, y + dy) && plot.pixel(x + dx, y + dy) == color)
+                return true;
+    return false;
+}
+
+// THD in the curve's colour, H2 and H3 in theirs, each only where given.
+TEST(ReportPage, TheSweptSinesDistortionIsPlottedAgainstFrequencyWhereGiven) {
+    LoopbackReport report = KnownReport();
+    report.method = ResponseMethod::SweptSine;
+    for (const ResponsePoint& point : report.points) {
+        SweepResponsePoint distortion{point.frequencyHz, 0, 0, {}, {}};
+        if (point.frequencyHz < 5000)
+            distortion = {
+                point.frequencyHz, 0, 0, {-85.0, -100.0, std::nullopt, std::nullopt}, -80.0};
+        report.distortionCurve.push_back(distortion);
+    }
+    const std::vector<QImage> images = Images(ReportHtml(report, Limits));
+    ASSERT_EQ(images.size(), 4u);
+    const QImage& plot = images[1];
+    const QRgb thd = qRgb(0x1F, 0x4E, 0x9A);
+    EXPECT_TRUE(DrawnNear(plot, 1000, -80, thd));
+    EXPECT_TRUE(DrawnNear(plot, 1000, -85, qRgb(0xD3, 0x7A, 0x12)));
+    EXPECT_TRUE(DrawnNear(plot, 1000, -100, qRgb(0x2E, 0x8B, 0x57)));
+    EXPECT_TRUE(DrawnNear(plot, 50, -80, thd));
+    EXPECT_FALSE(DrawnNear(plot, 10000, -80, thd));
+
+    // The stepped sweep measures none: said, not plotted.
+    report.method = ResponseMethod::SteppedSweep;
+    const std::string stepped = ReportHtml(report, Limits);
+    EXPECT_EQ(Images(stepped).size(), 3u);
+    EXPECT_NE(stepped.find("the stepped sweep measures no harmonics"), std::string::npos);
+}
+
 TEST(ReportPage, DigitalSilenceIsSaidInsteadOfPlotted) {
     LoopbackReport report = KnownReport();
     report.digitalSilence = true;
