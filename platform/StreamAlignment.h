@@ -38,6 +38,8 @@ class StreamAlignment {
     // From any thread: what was learnt no longer holds (a stream was started
     // or opened again, or one of them lost frames).
     void restart() { m_pairing.fetch_add(1, std::memory_order_acq_rel); }
+    // From any thread: how many times the streams were paired anew.
+    std::uint32_t pairings() const { return m_pairing.load(std::memory_order_relaxed); }
 
     // The input's audio thread: the frame at input position `position`
     // entered the card at `time`, the first of `frames`.

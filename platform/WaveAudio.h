@@ -136,4 +136,9 @@ std::uint64_t HeaderInputPosition(const WAVEHDR& header);
 void ReopenDevices();
 // Times that a dead stream was closed and opened again, both directions.
 std::uint64_t StreamReopens();
+// Times that the system card's two streams were paired anew (see
+// HeaderInputPosition): a stream opened or started, frames lost or an
+// underflow. Between two recordings that see the same count, a played
+// signal comes back equally late.
+std::uint64_t StreamPairings();
 } // namespace platform

@@ -371,3 +371,7 @@ void WaveDevice::lostFrames() {
 std::size_t WaveDevice::queuedFrames() {
     return m_queuedFrames.load(std::memory_order_relaxed);
 }
+
+std::uint64_t platform::StreamPairings() {
+    return alignment.pairings();
+}

@@ -259,7 +259,9 @@ TEST_F(TimedCardTest, StartingTheInputAgainPairsTheStreamsAnew) {
     ASSERT_EQ(waveInReset(in), MMSYSERR_NOERROR);
     for (int k = 0; k < 43; ++k, now += Block / Second)
         timed.play(Block, now + OutputAhead);
+    const std::uint64_t pairings = platform::StreamPairings();
     ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    EXPECT_GT(platform::StreamPairings(), pairings);
     const std::uint64_t leaving = inputPositionAt(now + OutputAhead);
     Buffer& next = buffer(512);
     EXPECT_EQ(playAndRecord(now, next), leaving);
