@@ -148,9 +148,19 @@ namespace {
 
 using CallbackContext = PortAudioCard::CallbackContext;
 
+// The two directions are streams of their own, each called back when it
+// suits it; the time at which a block leaves or entered the card is what
+// relates them. PortAudio gives it on the clock of Pa_GetStreamTime, which
+// for ALSA's devices (the sound servers' too) is the system's, the same for
+// both streams. 0 where a host API does not know it.
+void tellBlockTime(StreamClient& client, PaTime time, unsigned long frames) {
+    if (time > 0)
+        client.blockTimed(time, frames);
+}
+
 // Called on PortAudio's audio thread: nothing here may allocate or wait.
-int renderCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
-                   PaStreamCallbackFlags flags, void* user) {
+int renderCallback(const void*, void* output, unsigned long frames,
+                   const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags flags, void* user) {
     platform::AudioCallbackScope scope;
     auto& context = *static_cast<CallbackContext*>(user);
     if (context.abandoned.load(std::memory_order_relaxed))
@@ -158,6 +168,8 @@ int renderCallback(const void*, void* output, unsigned long frames, const PaStre
     context.noteCallback();
     if (flags & paOutputUnderflow)
         context.client.outputUnderflowed();
+    if (time)
+        tellBlockTime(context.client, time->outputBufferDacTime, frames);
     auto* samples = static_cast<std::int16_t*>(output);
     if (context.channels == 1) {
         context.client.render(samples, frames);
@@ -173,8 +185,8 @@ int renderCallback(const void*, void* output, unsigned long frames, const PaStre
     return paContinue;
 }
 
-int captureCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
-                    PaStreamCallbackFlags flags, void* user) {
+int captureCallback(const void* input, void*, unsigned long frames,
+                    const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags flags, void* user) {
     platform::AudioCallbackScope scope;
     auto& context = *static_cast<CallbackContext*>(user);
     if (context.abandoned.load(std::memory_order_relaxed))
@@ -182,6 +194,8 @@ int captureCallback(const void* input, void*, unsigned long frames, const PaStre
     context.noteCallback();
     if (flags & paInputOverflow)
         context.client.inputOverflowed();
+    if (time)
+        tellBlockTime(context.client, time->inputBufferAdcTime, frames);
     const auto* samples = static_cast<const std::int16_t*>(input);
     if (context.channels == 1) {
         context.client.capture(samples, frames);

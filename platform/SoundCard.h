@@ -6,6 +6,7 @@
 
 #include "platform/WaveAudio.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -42,6 +43,13 @@ class StreamClient {
     virtual void inputOverflowed() {}
     // Output: the card played silence for lack of samples (an underflow).
     virtual void outputUnderflowed() {}
+    // For a card whose two directions are streams of their own, called back
+    // each on its own schedule: the next frame that render() fills leaves
+    // the card (that capture() is handed entered it) at `seconds`, on a
+    // clock that both directions share; `frames` frames follow on from it in
+    // this block. A card that cannot tell, or that runs both directions in
+    // step, never calls it.
+    virtual void blockTimed(double /*seconds*/, std::size_t /*frames*/) {}
     // How far the client's queue reaches: for output the frames still to
     // play, for input the frames of room left. A card that keeps pace with
     // its clients (the virtual card's fast clock) asks; others need not.

@@ -119,10 +119,15 @@ bool HeaderHasGap(const WAVEHDR& header);
 // Where a returned header's first frame stands on the input's clock, which
 // counts the frames handed to the input since the process began (lost ones
 // too): for a capture header, the position of its first sample; for a
-// playback header, the input's position while its first sample was played.
-// So a sample played at position p comes back at p plus the delay of what
-// lies between output and input (exactly so on the virtual card; a system
-// card adds its own buffering). 0 for a header returned unplayed.
+// playback header, the input's position when its first sample leaves the
+// card. So a sample played at position p comes back at p plus the delay of
+// what lies between output and input. Exactly so on the virtual card; on the
+// system card, whose two directions are separate streams, that position is
+// worked out from the times at which the card says its blocks leave and
+// enter it, to within a millisecond or so, and is then held while both
+// streams run on without a break (see StreamAlignment.h), so that every
+// recording made meanwhile finds the same delay. 0 for a header returned
+// unplayed.
 std::uint64_t HeaderInputPosition(const WAVEHDR& header);
 // Closes the open devices on the card and opens them again, with their
 // buffers and started state kept: after the system card's devices were
@@ -131,4 +136,9 @@ std::uint64_t HeaderInputPosition(const WAVEHDR& header);
 void ReopenDevices();
 // Times that a dead stream was closed and opened again, both directions.
 std::uint64_t StreamReopens();
+// Times that the system card's two streams were paired anew (see
+// HeaderInputPosition): a stream opened or started, frames lost or an
+// underflow. Between two recordings that see the same count, a played
+// signal comes back equally late.
+std::uint64_t StreamPairings();
 } // namespace platform

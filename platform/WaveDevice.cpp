@@ -1,5 +1,6 @@
 #include "platform/WaveDevice.h"
 
+#include "platform/StreamAlignment.h"
 #include "platform/Thread.h"
 
 #include <algorithm>
@@ -23,6 +24,11 @@ bool isHeld(WAVEHDR& header) {
 // played can be found among those recorded. Written by the input's audio
 // thread only.
 std::atomic<std::uint64_t> inputFramesHanded{0};
+
+// Where the output's frames stand on that clock, for a card that times its
+// blocks. One that does not runs both directions in step, so that the input's
+// count when the output is called is where its frames are played.
+StreamAlignment alignment;
 
 // Keeps a capture header's gap mark.
 void stampPosition(WAVEHDR& header, std::uint64_t position) {
@@ -165,6 +171,24 @@ WaveDevice::WaveDevice(WaveDirection direction, SoundCard& card, const WAVEFORMA
     : m_direction(direction), m_card(card), m_format(format),
       m_notifier(ownerThread, messagesFor(direction)) {}
 
+// Starting the input, or opening a stream, pairs the streams anew: the
+// input's clock went on while the output played, or a new stream has a delay
+// of its own.
+void WaveDevice::setStarted(bool started) {
+    m_started = started;
+    if (started)
+        alignment.restart();
+}
+
+void WaveDevice::setStreamOpen(bool open) {
+    m_streamOpen = open;
+    if (!open)
+        return;
+    m_streamOpenedAt.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                           std::memory_order_relaxed);
+    alignment.restart();
+}
+
 MMRESULT WaveDevice::attach() {
     return m_notifier.start(handle()) ? MMSYSERR_NOERROR : MMSYSERR_NOMEM;
 }
@@ -249,7 +273,10 @@ void WaveDevice::render(std::int16_t* samples, std::size_t frames) {
     const Callback callback(*this);
     const std::size_t channels = m_format.nChannels;
     const std::size_t frameBytes = m_format.nBlockAlign;
-    const std::uint64_t inputPosition = inputFramesHanded.load(std::memory_order_relaxed);
+    const std::uint64_t inputPosition =
+        alignment.inputPositionOf(m_framesRendered)
+            .value_or(inputFramesHanded.load(std::memory_order_relaxed));
+    m_framesRendered += frames;
     std::size_t filled = 0;
     if (callback.admitted()) {
         while (filled < frames) {
@@ -309,16 +336,31 @@ void WaveDevice::capture(const std::int16_t* samples, std::size_t frames) {
         lostFrames();
 }
 
+// Frames that the card lost never reach the input's clock, and silence that
+// the card played for want of samples never reached the output's count: the
+// streams are paired anew.
 void WaveDevice::inputOverflowed() {
+    alignment.restart();
     const Callback callback(*this);
     if (callback.admitted())
         lostFrames();
 }
 
 void WaveDevice::outputUnderflowed() {
+    alignment.restart();
     const Callback callback(*this);
     if (callback.admitted() && m_outputInUse.load(std::memory_order_relaxed))
         m_gaps.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Only the audio thread of the block's direction touches its side of the
+// alignment, and the input's clock is its own.
+void WaveDevice::blockTimed(double seconds, std::size_t frames) {
+    const double time = seconds * m_format.nSamplesPerSec;
+    if (m_direction == WaveDirection::Output)
+        alignment.outputLeaves(m_framesRendered, frames, time);
+    else
+        alignment.inputEntered(inputFramesHanded.load(std::memory_order_relaxed), frames, time);
 }
 
 void WaveDevice::lostFrames() {
@@ -328,4 +370,8 @@ void WaveDevice::lostFrames() {
 
 std::size_t WaveDevice::queuedFrames() {
     return m_queuedFrames.load(std::memory_order_relaxed);
+}
+
+std::uint64_t platform::StreamPairings() {
+    return alignment.pairings();
 }

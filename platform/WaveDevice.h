@@ -95,16 +95,11 @@ class WaveDevice : public StreamClient {
     const WAVEFORMATEX& format() const { return m_format; }
     // Input: between waveInStart and waveInReset. Under the layer's lock.
     bool started() const { return m_started; }
-    void setStarted(bool started) { m_started = started; }
+    void setStarted(bool started);
     // The card's stream is open (it is not while a dead one waits to be
     // opened again). Under the layer's lock.
     bool streamOpen() const { return m_streamOpen; }
-    void setStreamOpen(bool open) {
-        m_streamOpen = open;
-        if (open)
-            m_streamOpenedAt.store(std::chrono::steady_clock::now().time_since_epoch().count(),
-                                   std::memory_order_relaxed);
-    }
+    void setStreamOpen(bool open);
     // When the card's stream was last opened, first or again.
     std::chrono::steady_clock::time_point streamOpenedAt() const {
         return std::chrono::steady_clock::time_point(
@@ -137,6 +132,7 @@ class WaveDevice : public StreamClient {
     void capture(const std::int16_t* samples, std::size_t frames) override;
     void inputOverflowed() override;
     void outputUnderflowed() override;
+    void blockTimed(double seconds, std::size_t frames) override;
     std::size_t queuedFrames() override;
     // Input: times that captured frames were lost, because no buffer was
     // queued for them or the card overflowed. Output: times that it played
@@ -164,6 +160,7 @@ class WaveDevice : public StreamClient {
     // The audio thread's, but for the layer while a reset keeps it off.
     WAVEHDR* m_current = nullptr;
     std::size_t m_headPosition = 0;             // output: frames of m_current played
+    std::uint64_t m_framesRendered = 0;         // output: by the audio thread, in use or not
     std::atomic<std::size_t> m_queuedFrames{0}; // still to play, or room left to record
     // The handshake that keeps the audio thread off the queue during a reset.
     std::atomic<bool> m_inCallback{false};
