@@ -38,16 +38,20 @@ double InterpolatedSample(std::span<const double> circular, double position) {
     return sum;
 }
 
-double PeakPosition(std::span<const double> circular, std::size_t first, std::size_t last) {
-    std::size_t largest = first;
-    for (std::size_t n = first; n < last; ++n)
-        if (std::abs(circular[n]) > std::abs(circular[largest]))
+double PeakPosition(std::span<const double> circular, long long first, long long last) {
+    const auto magnitudeOf = [&](long long n) {
+        return std::abs(circular[wrapped(n, circular.size())]);
+    };
+    long long largest = first;
+    for (long long n = first; n < last; ++n)
+        if (magnitudeOf(n) > magnitudeOf(largest))
             largest = n;
 
     // The finest step with the largest magnitude, then a parabola through it
     // and its neighbours.
     const auto magnitudeAt = [&](int step) {
-        return std::abs(InterpolatedSample(circular, largest + double(step) / StepsPerSample));
+        return std::abs(InterpolatedSample(circular, static_cast<double>(largest) +
+                                                         double(step) / StepsPerSample));
     };
     int best = -StepsPerSample;
     double bestMagnitude = magnitudeAt(best);

@@ -17,12 +17,22 @@ constexpr double NotANumber = std::numeric_limits<double>::quiet_NaN();
 constexpr double OffsetSeconds = 0.1;
 constexpr double HarmonicRiseSeconds = 0.01;
 
+// Where the recording says the sweep left the output is only as good as the
+// sound server's times, a millisecond or so either way: the linear response
+// is looked for from 10 ms before lag 0, far after the second harmonic's
+// response (L ln 2, 69 ms for the shortest sweep).
+constexpr double EarliestPeakSeconds = 0.01;
+
 double db(double ratio) {
     return 20 * std::log10(ratio);
 }
 
 double samplesOf(double seconds) {
     return seconds * SampleRate;
+}
+
+long long EarliestPeak() {
+    return -std::llround(samplesOf(EarliestPeakSeconds));
 }
 
 std::size_t wholeSamples(double seconds) {
@@ -128,7 +138,8 @@ SweepRecording SweepAnalysis::Add(std::span<const std::int16_t> recording) {
 
     // The linear response lies from lag 0 to where the sweep would have
     // ended with the recording; the harmonics' lie before 0.
-    const double peak = PeakPosition(time, 0, recording.size() - sweepFrames + 1);
+    const double peak = PeakPosition(time, EarliestPeak(),
+                                     static_cast<long long>(recording.size() - sweepFrames + 1));
     if (db(std::abs(InterpolatedSample(time, peak)) / medianMagnitude(time)) < FoundAboveMedianDb) {
         result.verdict = SweepRecording::Verdict::NoResponse;
         return result;
@@ -189,7 +200,9 @@ SweepResponse SweepAnalysis::Analyse(std::span<const double> frequencies) {
     const auto time = m_transform.Time();
     RestoreLowBand(time, m_firstPeak);
 
-    const double peak = PeakPosition(time, 0, m_recordingFrames - m_sweep.Samples().size() + 1);
+    const double peak =
+        PeakPosition(time, EarliestPeak(),
+                     static_cast<long long>(m_recordingFrames - m_sweep.Samples().size() + 1));
     response.delaySamples = peak;
 
     const double pre = samplesOf(LinearPreSeconds);

@@ -143,6 +143,24 @@ TEST_P(SweepDelay, AnIdealWireReadsItsLatency) {
 
 INSTANTIATE_TEST_SUITE_P(Latencies, SweepDelay, testing::Values(0, 64, 1000, 8192, 12345));
 
+// Where a recording through a sound server says the sweep started may be a
+// little late: the response then seems to come before the sweep, and is
+// read so, flat and in phase, rather than lost round the circle.
+TEST(SweepDelayTest, AResponseAFewSamplesBeforeTheStatedStartIsReadAsANegativeDelay) {
+    const SweepSignal sweep(SweepSettings{});
+    SweepAnalysis analysis(sweep);
+    constexpr std::size_t Late = 30;
+    const std::vector<std::int16_t> recorded =
+        Record(sweep, DeviceModel::IdealWire(), analysis.RecordingFrames() + Late);
+    analysis.Add(std::span(recorded).subspan(Late));
+    const SweepResponse response = analysis.Analyse(SweepPointFrequencies(BlockSize));
+    EXPECT_NEAR(response.delaySamples, -static_cast<double>(Late), 0.1);
+    for (const SweepResponsePoint& p : response.points) {
+        EXPECT_NEAR(p.gainDb, 0, 0.001) << p.frequencyHz;
+        EXPECT_NEAR(p.phaseDeg, 0, 0.01) << p.frequencyHz;
+    }
+}
+
 struct HarmonicsCase {
     double h2Db, h3Db; // the card's settings, re a full-scale sine
     double gainDb;
