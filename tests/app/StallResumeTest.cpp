@@ -3,6 +3,7 @@
 // the server's return and ends promptly in every state. Each case runs a
 // PulseAudio server of its own (.ci/pulse-start in a folder of the case's), so
 // killing it disturbs no other test.
+#include "tests/harness/PrivateSoundServer.h"
 #include "tests/harness/ProcessRun.h"
 #include "tests/harness/ScopedEnvironment.h"
 #include "tests/harness/SoundServer.h"
@@ -74,88 +75,6 @@ std::optional<double> SecondsUntil(Clock::time_point start, std::chrono::seconds
     }
     return std::nullopt;
 }
-
-std::string Quoted(const std::string& text) {
-    return "'" + text + "'";
-}
-
-// A PulseAudio server as .ci/pulse-start runs it, in a folder of its own that
-// becomes XDG_RUNTIME_DIR for the program under test; a desktop's PULSE_SERVER
-// would lead the recordings here elsewhere.
-class PrivateSoundServer {
-  public:
-    PrivateSoundServer()
-        : m_runtime(m_directory / "server"), m_environment("XDG_RUNTIME_DIR", m_runtime) {}
-    ~PrivateSoundServer() { script("pulse-stop"); }
-    PrivateSoundServer(const PrivateSoundServer&) = delete;
-    PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
-
-    bool Start() { return script("pulse-start") == 0; }
-
-    // As a crash or `kill -9` ends it: clients learn of it only from their
-    // connection.
-    void Kill() {
-        const std::string pid = ReadWholeFile(std::filesystem::path(m_runtime) / "pulse/pid");
-        if (const int number = std::atoi(pid.c_str()); number > 0)
-            ::kill(number, SIGKILL);
-    }
-
-    // A client of the server records: the program has opened its input.
-    bool HasRecordingClient() const {
-        const std::string command = "XDG_RUNTIME_DIR=" + Quoted(m_runtime) +
-                                    " timeout 10 pactl list short source-outputs 2>/dev/null";
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (pipe == nullptr)
-            return false;
-        std::string listed;
-        char buffer[1024];
-        for (std::size_t read; (read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            listed.append(buffer, read);
-        ::pclose(pipe);
-        // The server's own loop-backs record through module-loopback.
-        return listed.find("protocol-native") != std::string::npos;
-    }
-
-    // The RMS of half a second from the default sink's monitor, in dB re a
-    // full-scale sine; -inf for silence, NAN when nothing could be recorded.
-    double MonitorLevelDb() const {
-        constexpr int Samples = 22050;
-        const std::string command = "XDG_RUNTIME_DIR=" + Quoted(m_runtime) +
-                                    " timeout 10 parec -d loop.monitor --raw --format=s16le "
-                                    "--channels=1 --rate=44100 --latency-msec=20 2>/dev/null";
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (pipe == nullptr)
-            return NAN;
-        std::vector<std::int16_t> samples(Samples);
-        const std::size_t read = std::fread(samples.data(), sizeof samples[0], Samples, pipe);
-        ::pclose(pipe);
-        if (read < Samples)
-            return NAN;
-        double sum = 0;
-        for (std::int16_t sample : samples)
-            sum += double(sample) * sample;
-        return 10 * std::log10(sum / Samples / (0.5 * 32768.0 * 32768.0));
-    }
-
-  private:
-    int script(const char* name) const {
-        // Appended piece by piece: GCC 12 sees a false out-of-bounds copy in
-        // one long concatenation, depending on the folder's path length.
-        std::string path = TEMBRIX_CI_DIR;
-        path += '/';
-        path += name;
-        std::string command = "TEMBRIX_PULSE_DIR=" + Quoted(m_runtime);
-        command += ' ';
-        command += Quoted(path);
-        command += " >/dev/null 2>&1";
-        return std::system(command.c_str());
-    }
-
-    ScratchDirectory m_directory;
-    std::string m_runtime;
-    ScopedEnvironment m_environment;
-    ScopedEnvironment m_noOtherServer{"PULSE_SERVER", std::nullopt};
-};
 
 // The program, started with the time of its start kept, so that waits can
 // be bounded from any moment.
