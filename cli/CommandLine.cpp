@@ -111,9 +111,10 @@ one row per point; numbers round-trip exactly and use '.' whatever the locale.
 constexpr const char* ResultFileRules =
     R"(A result FILE that is a symbolic link is followed (the file it points to is
 written, the links stay); a FIFO or a device is written directly; /dev/stdout,
-/dev/fd/N and /proc/self/fd/N are written through that descriptor; a folder
-or a socket is refused with status 1. An existing file is replaced only once
-something is written to it: a run that fails before leaves it as it was.
+/dev/fd/N and /proc/self/fd/N are written through that descriptor; a folder,
+a socket or a missing folder is refused with status 1 before the run
+measures. An existing file is replaced only once something is written to
+it: a run that fails before leaves it as it was.
 )";
 
 // As printf, into a string.

@@ -10,6 +10,7 @@
 #include "cli/SweepCommand.h"
 #include "dsp/SignalFormat.h"
 #include "platform/AudioBackend.h"
+#include "platform/OutputPath.h"
 #include "platform/Process.h"
 #include "platform/SoundCard.h"
 #include "res/Version.h"
@@ -55,6 +56,16 @@ BOOL CMeasureApp::InitInstance() {
     if (!output.Open(m_command.csvPath)) {
         m_status = Report({ExitFailed, output.Error()});
         return FALSE;
+    }
+    // The report's files and the impulse response are written once the run
+    // ends: a path that cannot take them is refused before minutes are spent.
+    for (const std::string* path :
+         {&m_command.jsonPath, &m_command.htmlPath, &m_command.impulsePath}) {
+        std::string reason;
+        if (!path->empty() && !platform::CanTakeResult(*path, reason)) {
+            m_status = Report({ExitFailed, "cannot write " + *path + ": " + reason});
+            return FALSE;
+        }
     }
     CatchStopSignals();
 

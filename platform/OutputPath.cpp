@@ -119,4 +119,18 @@ bool ResolveOutputPath(const std::string& path, OutputPath& resolved, std::strin
     return false;
 }
 
+bool CanTakeResult(const std::string& path, std::string& error) {
+    OutputPath resolved;
+    if (!ResolveOutputPath(path, resolved, error))
+        return false;
+    if (resolved.kind != OutputPath::Kind::RegularFile)
+        return true;
+    // The file is replaced through a new one beside it.
+    if (access(FolderOf(resolved.path).c_str(), W_OK | X_OK) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 } // namespace platform

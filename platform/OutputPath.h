@@ -26,6 +26,12 @@ struct OutputPath {
 // a folder, a socket, a block device, a loop of links.
 bool ResolveOutputPath(const std::string& path, OutputPath& resolved, std::string& error);
 
+// Whether a result could be written at `path` now, without writing anything:
+// false, with the reason in `error`, for what ResolveOutputPath refuses and
+// for a file whose folder is missing or cannot take a new file. A run that
+// writes its results at its end asks before it measures.
+bool CanTakeResult(const std::string& path, std::string& error);
+
 // The folder that holds the last name of `path`, with its slash ("dir/" for
 // "dir/file"), or "." for a bare name.
 std::string FolderOf(const std::string& path);
