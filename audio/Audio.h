@@ -14,10 +14,16 @@
 #include "platform/WaveAudio.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 // Block length N: every buffer size and loop bound derives from it.
 extern int FftSize;
+// Channels of both streams: 1 (the window's, and a command-line run's by
+// default), or 2 for a run that measures both sides. Set before
+// PrepareAudioState. The playback and capture buffers hold FftSize frames of
+// this many interleaved samples.
+extern int ChannelCount;
 // Generator period in samples (44100 / frequency). Written by the window,
 // read by the playback thread at every sample, without a lock.
 extern std::atomic<double> GenPeriod;
@@ -64,9 +70,17 @@ inline std::int16_t* CaptureBuffer(int k) {
 inline double* Spectrum() {
     return static_cast<double*>(AudioBuffers[SpectrumBuffer]);
 }
-// The last handed-off block, normalised to full scale.
+// The last handed-off block, normalised to full scale: the first channel's
+// FftSize samples, then the second's, if any.
 inline double* SampleBlock() {
     return static_cast<double*>(AudioBuffers[SampleBlockBuffer]);
+}
+inline double* SampleBlock(int channel) {
+    return SampleBlock() + static_cast<std::ptrdiff_t>(channel) * FftSize;
+}
+// Bytes in one playback or capture buffer.
+inline DWORD AudioBufferBytes() {
+    return static_cast<DWORD>(FftSize * ChannelCount) * sizeof(std::int16_t);
 }
 inline WAVEFORMATEX* OutFormat() {
     return static_cast<WAVEFORMATEX*>(AudioBuffers[OutFormatBuffer]);

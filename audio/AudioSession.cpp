@@ -64,7 +64,7 @@ CloseResult closeInput() {
 void fillFormats() {
     WAVEFORMATEX* out = OutFormat();
     out->wFormatTag = WAVE_FORMAT_PCM;
-    out->nChannels = 1;
+    out->nChannels = static_cast<WORD>(ChannelCount);
     out->nSamplesPerSec = static_cast<DWORD>(SampleRate);
     out->wBitsPerSample = 16;
     out->nBlockAlign = static_cast<WORD>(out->nChannels * out->wBitsPerSample / 8);

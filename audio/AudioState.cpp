@@ -11,6 +11,7 @@
 #include <string>
 
 int FftSize = 0;
+int ChannelCount = 1;
 std::atomic<double> GenPeriod{0.0};
 double FullScale = 0.0;
 int DroppedBlockCount = 0;
@@ -31,11 +32,12 @@ namespace {
 
 std::size_t audioBufferSize(int index) {
     const auto n = static_cast<std::size_t>(FftSize);
+    const auto samples = n * static_cast<std::size_t>(ChannelCount);
     switch (index) {
     case SpectrumBuffer:
         return n / 2 * sizeof(double);
     case SampleBlockBuffer:
-        return n * sizeof(double);
+        return samples * sizeof(double);
     case OutFormatBuffer:
     case InFormatBuffer:
         return sizeof(WAVEFORMATEX);
@@ -44,7 +46,7 @@ std::size_t audioBufferSize(int index) {
     case InHandleBuffer:
         return sizeof(HWAVEIN);
     default:
-        return index < SpectrumBuffer ? n * sizeof(std::int16_t) : sizeof(WAVEHDR);
+        return index < SpectrumBuffer ? samples * sizeof(std::int16_t) : sizeof(WAVEHDR);
     }
 }
 

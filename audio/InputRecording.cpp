@@ -15,10 +15,14 @@ constexpr std::size_t SpareBlocks = 2 * (CaptureBufferCount + 2 * PlaybackBuffer
 
 } // namespace
 
-void InputRecording::Request(std::size_t framesBefore, std::size_t framesAfter, StreamBreaks now) {
+void InputRecording::Request(std::size_t framesBefore, std::size_t framesAfter, StreamBreaks now,
+                             int channels) {
     std::lock_guard lock(m_mutex);
-    m_samples.assign(framesBefore + framesAfter + SpareBlocks * static_cast<std::size_t>(FftSize),
-                     0);
+    m_channels = channels;
+    m_samples.assign(
+        (framesBefore + framesAfter + SpareBlocks * static_cast<std::size_t>(FftSize)) *
+            static_cast<std::size_t>(channels),
+        0);
     m_recorded = 0;
     m_firstPosition = 0;
     m_framesBefore = framesBefore;
@@ -40,16 +44,18 @@ InputRecording::Result InputRecording::Take() {
     std::lock_guard lock(m_mutex);
     Result result;
     result.gap = m_gap;
+    result.channels = m_channels;
     result.samples = std::move(m_samples);
     m_samples = {};
+    const auto channels = static_cast<std::size_t>(m_channels);
     if (m_gap != Gap::None || !m_signalStart) {
-        result.samples.resize(m_recorded);
+        result.samples.resize(m_recorded * channels);
         return result;
     }
     const auto from =
-        static_cast<std::ptrdiff_t>(*m_signalStart - m_framesBefore - m_firstPosition);
+        static_cast<std::ptrdiff_t>((*m_signalStart - m_framesBefore - m_firstPosition) * channels);
     result.samples.erase(result.samples.begin(), result.samples.begin() + from);
-    result.samples.resize(m_framesBefore + m_framesAfter);
+    result.samples.resize((m_framesBefore + m_framesAfter) * channels);
     result.signalStart = m_framesBefore;
     return result;
 }
@@ -59,7 +65,8 @@ InputRecording::Result InputRecording::Take() {
 void InputRecording::Append(const WAVEHDR& header, std::optional<std::uint64_t> signalStart,
                             StreamBreaks now) {
     std::lock_guard lock(m_mutex);
-    const std::size_t frames = header.dwBytesRecorded / sizeof(std::int16_t);
+    const auto channels = static_cast<std::size_t>(m_channels);
+    const std::size_t frames = header.dwBytesRecorded / (sizeof(std::int16_t) * channels);
     if (!m_requested.load(std::memory_order_relaxed) || frames == 0)
         return;
     const std::uint64_t position = platform::HeaderInputPosition(header);
@@ -73,10 +80,10 @@ void InputRecording::Append(const WAVEHDR& header, std::optional<std::uint64_t> 
     if (now.outputGaps != m_breaks.outputGaps)
         return finish(Gap::OutputRanDry);
 
-    const std::size_t copied = std::min(frames, m_samples.size() - m_recorded);
+    const std::size_t copied = std::min(frames, m_samples.size() / channels - m_recorded);
     const auto* samples = reinterpret_cast<const std::int16_t*>(header.lpData);
-    std::copy(samples, samples + copied,
-              m_samples.begin() + static_cast<std::ptrdiff_t>(m_recorded));
+    std::copy(samples, samples + copied * channels,
+              m_samples.begin() + static_cast<std::ptrdiff_t>(m_recorded * channels));
     m_recorded += copied;
 
     if (signalStart) {
@@ -87,7 +94,7 @@ void InputRecording::Append(const WAVEHDR& header, std::optional<std::uint64_t> 
             return finish(Gap::None);
         }
     }
-    if (m_recorded == m_samples.size())
+    if (m_recorded * channels == m_samples.size())
         finish(Gap::Incomplete);
 }
 
@@ -95,6 +102,15 @@ void InputRecording::finish(Gap gap) {
     m_gap = gap;
     m_requested.store(false, std::memory_order_relaxed);
     m_finished.store(true, std::memory_order_release);
+}
+
+std::vector<std::int16_t> ChannelSamples(std::span<const std::int16_t> frames, int channels,
+                                         int channel) {
+    const auto stride = static_cast<std::size_t>(channels);
+    std::vector<std::int16_t> samples(frames.size() / stride);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = frames[i * stride + static_cast<std::size_t>(channel)];
+    return samples;
 }
 
 std::string GapText(InputRecording::Gap gap) {

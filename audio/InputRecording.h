@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,18 +37,21 @@ class InputRecording {
 
     struct Result {
         // From `framesBefore` before the signal's first sample to
-        // `framesAfter` after it; with a gap, what was recorded until then.
+        // `framesAfter` after it, in frames of `channels` interleaved
+        // samples; with a gap, what was recorded until then.
         std::vector<std::int16_t> samples;
-        std::size_t signalStart = 0; // index of the signal's first sample
+        int channels = 1;
+        std::size_t signalStart = 0; // index of the frame of the signal's first sample
         Gap gap = Gap::None;
     };
 
     // The requester's side, from one thread.
 
-    // Makes room, and records from the next block on. The capture thread
-    // never allocates: the room is what the request may need, the queues'
-    // blocks before and after included.
-    void Request(std::size_t framesBefore, std::size_t framesAfter, StreamBreaks now);
+    // Makes room, and records blocks of `channels` interleaved channels from
+    // the next one on. The capture thread never allocates: the room is what
+    // the request may need, the queues' blocks before and after included.
+    void Request(std::size_t framesBefore, std::size_t framesAfter, StreamBreaks now,
+                 int channels = 1);
     // It has ended, whole or with a gap; the capture thread records no more.
     bool Finished() const { return m_finished.load(std::memory_order_acquire); }
     // Ends it now and releases its room; the capture thread records no more
@@ -68,7 +72,8 @@ class InputRecording {
 
     mutable std::mutex m_mutex; // all below but the two flags
     std::vector<std::int16_t> m_samples;
-    std::size_t m_recorded = 0;
+    int m_channels = 1;
+    std::size_t m_recorded = 0;        // frames
     std::uint64_t m_firstPosition = 0; // of m_samples[0]
     std::size_t m_framesBefore = 0;
     std::size_t m_framesAfter = 0;
@@ -78,6 +83,10 @@ class InputRecording {
     std::atomic<bool> m_requested{false};
     std::atomic<bool> m_finished{false};
 };
+
+// One channel (0: the first) of frames of `channels` interleaved samples.
+std::vector<std::int16_t> ChannelSamples(std::span<const std::int16_t> frames, int channels,
+                                         int channel);
 
 // Why a recording must be made again, for the run's message.
 std::string GapText(InputRecording::Gap gap);

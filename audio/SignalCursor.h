@@ -21,8 +21,9 @@ class SignalCursor {
         std::optional<std::size_t> signalStart;
         bool signalWritten = false; // its last sample is written: the samples are needed no more
     };
-    // Writes the next frames, up to `count`.
-    Filled Fill(std::int16_t* buffer, std::size_t count);
+    // Writes the next frames, up to `count`, of `channels` interleaved
+    // samples each.
+    Filled Fill(std::int16_t* buffer, std::size_t count, int channels = 1);
 
   private:
     SignalPlayback::Program m_program;

@@ -20,9 +20,14 @@
 class SignalPlayback {
   public:
     struct Program {
+        static constexpr int EveryChannel = -1;
+
         std::span<const std::int16_t> samples;
         std::size_t leadInFrames = 0; // silence before the signal
         std::size_t marginFrames = 0; // silence after it
+        // The output channel it plays on (0: the first), the others silent
+        // meanwhile; or all of them.
+        int channel = EveryChannel;
     };
 
     // The requester's side, from one thread.

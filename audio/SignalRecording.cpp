@@ -11,7 +11,7 @@ std::optional<std::string> StartSignalRecording(const SignalPlayback::Program& p
     // start of a signal played before; and before the message, so that it
     // holds what comes before the lead-in.
     Recording.Request(program.leadInFrames, program.samples.size() + program.marginFrames,
-                      CurrentStreamBreaks());
+                      CurrentStreamBreaks(), ChannelCount);
     if (!SoundOutThread->PostThreadMessage(WM_PLAY_SIGNAL, 0, 0)) {
         CancelSignalRecording();
         return "the playback thread has ended";

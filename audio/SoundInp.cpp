@@ -13,7 +13,7 @@ HWAVEIN deviceOf(WPARAM wParam) {
 
 void bindHeader(WAVEHDR* header, std::int16_t* buffer) {
     header->lpData = reinterpret_cast<char*>(buffer);
-    header->dwBufferLength = static_cast<DWORD>(FftSize) * sizeof(std::int16_t);
+    header->dwBufferLength = AudioBufferBytes();
     RearmHeader(header);
 }
 
@@ -39,9 +39,12 @@ bool queueFirst(HWAVEIN device, WAVEHDR* header) {
 
 } // namespace
 
-void ConvertBlock(const std::int16_t* samples, double* block, int count) {
-    for (int i = 0; i < count; ++i)
-        block[i] = samples[i] / FullScale;
+void ConvertBlock(const std::int16_t* samples, double* block, int frames, int channels) {
+    for (int channel = 0; channel < channels; ++channel) {
+        double* to = block + static_cast<std::ptrdiff_t>(channel) * frames;
+        for (int i = 0; i < frames; ++i)
+            to[i] = samples[i * channels + channel] / FullScale;
+    }
 }
 
 ThreadMessageMap CSoundInp::GetMessageMap() const {
@@ -121,7 +124,8 @@ void CSoundInp::OnWimClose(WPARAM, LPARAM) {
 }
 
 void CSoundInp::handOff(const WAVEHDR* header) {
-    ConvertBlock(reinterpret_cast<const std::int16_t*>(header->lpData), SampleBlock(), FftSize);
+    ConvertBlock(reinterpret_cast<const std::int16_t*>(header->lpData), SampleBlock(), FftSize,
+                 ChannelCount);
     const bool outputGap = outputGapSinceHandOff();
     const LPARAM hasGap = platform::HeaderHasGap(*header) || outputGap ? 1 : 0;
     BlockReadyEvent.SetEvent();

@@ -32,5 +32,6 @@ class CSoundInp : public CWinThread {
     std::uint64_t m_outputGapsAtHandOff = 0;
 };
 
-// SampleBlock[i] = samples[i] / FullScale for `count` samples.
-void ConvertBlock(const std::int16_t* samples, double* block, int count);
+// Each channel's samples of `frames` interleaved frames, divided by FullScale,
+// one channel after the other into `block` (see SampleBlock).
+void ConvertBlock(const std::int16_t* samples, double* block, int frames, int channels = 1);

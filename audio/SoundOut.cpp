@@ -68,11 +68,13 @@ void CSoundOut::FillToneBuffer(std::int16_t* buffer) {
 void CSoundOut::fillTone(std::int16_t* buffer, int from) {
     // FftSize and GenPeriod are read afresh at every sample: a new frequency
     // takes effect from the next sample, with no phase jump.
+    // Every channel plays the tone.
     for (int i = from; i < FftSize; ++i) {
         GenPhase = GenPhase + TwoPi / GenPeriod.load(std::memory_order_relaxed);
         GenPhase = std::fmod(GenPhase, TwoPi);
         const double sample = std::sin(GenPhase) * (FullScale - 1) * m_amplitude;
-        buffer[i] = static_cast<std::int16_t>(m_rounded ? std::round(sample) : sample);
+        std::fill_n(buffer + static_cast<std::ptrdiff_t>(i) * ChannelCount, ChannelCount,
+                    static_cast<std::int16_t>(m_rounded ? std::round(sample) : sample));
     }
 }
 
@@ -83,7 +85,8 @@ void CSoundOut::FillBuffer(const WAVEHDR* header) {
         FillToneBuffer(buffer);
         return;
     }
-    const SignalCursor::Filled filled = m_signal.Fill(buffer, static_cast<std::size_t>(FftSize));
+    const SignalCursor::Filled filled =
+        m_signal.Fill(buffer, static_cast<std::size_t>(FftSize), ChannelCount);
     if (filled.signalStart) {
         m_signalStartHeader = header;
         m_signalStartOffset = *filled.signalStart;
@@ -99,7 +102,7 @@ void CSoundOut::OnWomOpen(WPARAM wParam, LPARAM) {
     for (int k = 0; k < PlaybackBufferCount; ++k) {
         WAVEHDR* header = PlaybackHeader(k);
         header->lpData = reinterpret_cast<char*>(PlaybackBuffer(k));
-        header->dwBufferLength = static_cast<DWORD>(FftSize) * sizeof(std::int16_t);
+        header->dwBufferLength = AudioBufferBytes();
         FillBuffer(header);
         RearmHeader(header);
         if (!queue(device, header))

@@ -21,7 +21,7 @@ class CSoundOut : public CWinThread {
     int ExitInstance() override { return CWinThread::ExitInstance(); }
     ThreadMessageMap GetMessageMap() const override;
 
-    // Writes FftSize samples of the tone into buffer.
+    // Writes FftSize frames of the tone into buffer, on every channel.
     void FillToneBuffer(std::int16_t* buffer);
     // Writes the header's buffer: the signal being played, as far as it
     // goes, else the tone.

@@ -26,7 +26,8 @@ RecordedSignal RecordSignal(BlockHandOff& blocks, const SignalToRecord& signal) 
     blocks.Done();
 
     const SignalPlayback::Program program{signal.samples, signal.leadInFrames,
-                                          std::max(signal.marginFrames, MinimumMarginFrames)};
+                                          std::max(signal.marginFrames, MinimumMarginFrames),
+                                          signal.channel};
     if (const std::optional<std::string> refused = audio::StartSignalRecording(program))
         return Ended({ExitFailed, *refused});
 
@@ -42,6 +43,7 @@ RecordedSignal RecordSignal(BlockHandOff& blocks, const SignalToRecord& signal) 
     RecordedSignal recorded;
     recorded.gap = result.gap;
     recorded.samples = std::move(result.samples);
+    recorded.channels = result.channels;
     recorded.signalStart = result.signalStart;
     return recorded;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "audio/InputRecording.h"
+#include "audio/SignalPlayback.h"
 #include "cli/BlockHandOff.h"
 #include "cli/ExitStatus.h"
 #include "cli/MeasurementCommand.h"
@@ -33,6 +34,8 @@ struct SignalToRecord {
     std::size_t leadInFrames = 0;
     // Recorded after the signal's last sample was played.
     std::size_t marginFrames = MinimumMarginFrames;
+    // The output channel that plays it (0: the first), or all of them.
+    int channel = SignalPlayback::Program::EveryChannel;
 };
 
 struct RecordedSignal {
@@ -43,9 +46,11 @@ struct RecordedSignal {
     // (GapText() says it in words).
     InputRecording::Gap gap = InputRecording::Gap::None;
     // Whole and without a gap: leadInFrames + the signal + marginFrames
-    // samples as recorded; with a gap, what was recorded until then.
+    // frames as recorded, of `channels` interleaved samples each
+    // (ChannelSamples takes one); with a gap, what was recorded until then.
     std::vector<std::int16_t> samples;
-    // The index in `samples` of the input position at which the signal's
+    int channels = 1;
+    // The frame in `samples` of the input position at which the signal's
     // first sample was played: the card's delay follows it. On the virtual
     // card a wire of latency L brings that sample back at signalStart + L.
     std::size_t signalStart = 0;

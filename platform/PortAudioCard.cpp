@@ -44,13 +44,16 @@ constexpr auto EndWait = std::chrono::milliseconds(750);
 constexpr std::size_t ScratchFrames = 1024;
 
 // The most channels a device is opened with: enough to take the mono signal
-// from either side of a stereo input and to play it on both sides.
+// from either side of a stereo input and to play it on both sides, and for a
+// stereo stream.
 constexpr int WantedChannels = 2;
 
 bool isSupported(const WAVEFORMATEX& format) {
-    return format.wFormatTag == WAVE_FORMAT_PCM && format.nChannels == 1 &&
+    return format.wFormatTag == WAVE_FORMAT_PCM &&
+           (format.nChannels == 1 || format.nChannels == WantedChannels) &&
            format.nSamplesPerSec == SampleRate && format.wBitsPerSample == 16 &&
-           format.nBlockAlign == 2 && format.nAvgBytesPerSec == 2 * format.nSamplesPerSec;
+           format.nBlockAlign == 2 * format.nChannels &&
+           format.nAvgBytesPerSec == format.nBlockAlign * format.nSamplesPerSec;
 }
 
 MMRESULT resultFor(PaError error) {
@@ -114,8 +117,8 @@ PaDeviceIndex throughSoundServer(PaDeviceIndex device, WaveDirection direction) 
 // Set up at open and shared with the stream's audio thread; nothing in it
 // is resized while the stream runs.
 struct PortAudioCard::CallbackContext {
-    CallbackContext(StreamClient& client, int channels, int channel)
-        : client(client), channels(channels), channel(channel) {}
+    CallbackContext(StreamClient& client, int channels, int clientChannels, int channel)
+        : client(client), channels(channels), clientChannels(clientChannels), channel(channel) {}
 
     void noteStart() {
         called.store(false, std::memory_order_relaxed);
@@ -134,8 +137,9 @@ struct PortAudioCard::CallbackContext {
     }
 
     StreamClient& client;
-    const int channels;
-    const int channel; // the input channel the mono signal is taken from
+    const int channels;       // the device's
+    const int clientChannels; // the client's: as many as the device's, or 1
+    const int channel;        // the input channel a mono client's signal is taken from
     std::atomic<Clock::rep> lastCallback{0};
     std::atomic<bool> called{false}; // since the start
     // The card gave up on the stream: a late callback must not reach the
@@ -171,7 +175,7 @@ int renderCallback(const void*, void* output, unsigned long frames,
     if (time)
         tellBlockTime(context.client, time->outputBufferDacTime, frames);
     auto* samples = static_cast<std::int16_t*>(output);
-    if (context.channels == 1) {
+    if (context.clientChannels == context.channels) {
         context.client.render(samples, frames);
         return paContinue;
     }
@@ -197,7 +201,7 @@ int captureCallback(const void* input, void*, unsigned long frames,
     if (time)
         tellBlockTime(context.client, time->inputBufferAdcTime, frames);
     const auto* samples = static_cast<const std::int16_t*>(input);
-    if (context.channels == 1) {
+    if (context.clientChannels == context.channels) {
         context.client.capture(samples, frames);
         return paContinue;
     }
@@ -242,10 +246,10 @@ std::optional<PaError> endStream(PaStream* stream, std::shared_ptr<CallbackConte
 // abandoned attempt never calls the client.
 class OpenAttempt {
   public:
-    OpenAttempt(WaveDirection direction, StreamClient& client, platform::DeviceChoice choice,
-                std::optional<std::string> remembered)
-        : m_direction(direction), m_client(client), m_choice(std::move(choice)),
-          m_remembered(std::move(remembered)) {}
+    OpenAttempt(WaveDirection direction, StreamClient& client, int clientChannels,
+                platform::DeviceChoice choice, std::optional<std::string> remembered)
+        : m_direction(direction), m_client(client), m_clientChannels(clientChannels),
+          m_choice(std::move(choice)), m_remembered(std::move(remembered)) {}
 
     void run() {
         {
@@ -331,9 +335,14 @@ class OpenAttempt {
         if (available < 1)
             return refuse(MMSYSERR_BADDEVICEID,
                           "the device \"" + described->name + "\" has no " + word + " channels");
+        if (available < m_clientChannels)
+            return refuse(WAVERR_BADFORMAT, "the " + word + " device \"" + described->name +
+                                                "\" has " + std::to_string(available) +
+                                                " channel, not the " +
+                                                std::to_string(m_clientChannels) + " asked for");
         int channels = std::min(WantedChannels, available);
         const int inputChannel = m_choice.inputChannel;
-        if (!output) {
+        if (!output && m_clientChannels == 1) {
             if (inputChannel < 1 || inputChannel > available)
                 return refuse(WAVERR_BADFORMAT, "the input device \"" + described->name +
                                                     "\" has " + std::to_string(available) +
@@ -342,8 +351,8 @@ class OpenAttempt {
             channels = std::min(available, std::max(WantedChannels, inputChannel));
         }
 
-        context =
-            std::make_shared<CallbackContext>(m_client, channels, output ? 0 : inputChannel - 1);
+        context = std::make_shared<CallbackContext>(m_client, channels, m_clientChannels,
+                                                    output ? 0 : inputChannel - 1);
         const PaTime defaultLatency =
             output ? info->defaultHighOutputLatency : info->defaultHighInputLatency;
         const PaStreamParameters parameters{device, channels, paInt16,
@@ -363,6 +372,7 @@ class OpenAttempt {
 
     const WaveDirection m_direction;
     StreamClient& m_client;
+    const int m_clientChannels;
     const platform::DeviceChoice m_choice;
     const std::optional<std::string> m_remembered;
     std::mutex m_mutex;
@@ -491,13 +501,14 @@ MMRESULT PortAudioCard::openStream(WaveDirection direction, const WAVEFORMATEX& 
     if (s.handle != nullptr)
         return fail(MMSYSERR_ALLOCATED, "the device is already open");
     if (!isSupported(format))
-        return fail(WAVERR_BADFORMAT, "only mono 16-bit PCM at 44100 Hz is supported");
+        return fail(WAVERR_BADFORMAT, "only mono or stereo 16-bit PCM at 44100 Hz is supported");
 
     const platform::DeviceChoice choice = platform::ChosenSystemDevices();
     const std::string& chosen = direction == WaveDirection::Output ? choice.output : choice.input;
     const bool reopening = s.remembered && s.chosen == chosen;
-    auto attempt = std::make_shared<OpenAttempt>(
-        direction, client, choice, reopening ? std::optional(s.reached) : std::nullopt);
+    auto attempt =
+        std::make_shared<OpenAttempt>(direction, client, format.nChannels, choice,
+                                      reopening ? std::optional(s.reached) : std::nullopt);
     const auto wait = reopening ? ReopenWait : FirstOpenWait;
     if (!platform::RunBounded([attempt] { attempt->run(); }, wait) && attempt->abandonUnlessDone())
         return fail(MMSYSERR_ERROR, std::string("the ") + directionWord(direction) +

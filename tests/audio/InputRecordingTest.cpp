@@ -66,6 +66,28 @@ TEST_F(InputRecordingTest, HoldsTheFramesBeforeAndAfterTheSignalsStart) {
     EXPECT_EQ(result.samples, expected);
 }
 
+TEST_F(InputRecordingTest, TwoChannelBlocksAreRecordedAsFramesAndTakenApartByChannel) {
+    // A block's samples hold half as many frames of two channels.
+    constexpr std::uint64_t FramesPerBlock = Frames / 2;
+    recording.Request(2, 10, {}, 2);
+    for (std::uint64_t position = 1000; !recording.Finished(); position += FramesPerBlock) {
+        const Block& block = blocks.emplace_back(position);
+        recording.Append(block.header, 1004, {});
+    }
+    const InputRecording::Result result = recording.Take();
+    ASSERT_EQ(result.gap, InputRecording::Gap::None);
+    EXPECT_EQ(result.channels, 2);
+    EXPECT_EQ(result.signalStart, 2u);
+    std::vector<std::int16_t> left, right;
+    for (std::uint64_t frame = 1002; frame < 1014; ++frame) {
+        const std::uint64_t blockStart = frame - (frame - 1000) % FramesPerBlock;
+        left.push_back(static_cast<std::int16_t>(blockStart + 2 * (frame - blockStart)));
+        right.push_back(static_cast<std::int16_t>(left.back() + 1));
+    }
+    EXPECT_EQ(ChannelSamples(result.samples, 2, 0), left);
+    EXPECT_EQ(ChannelSamples(result.samples, 2, 1), right);
+}
+
 TEST_F(InputRecordingTest, ACancelledRecordingTakesNoMoreBlocks) {
     recording.Request(0, 100, {});
     append(std::nullopt);

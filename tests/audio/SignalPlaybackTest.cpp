@@ -48,6 +48,24 @@ TEST(SignalCursorTest, WritesTheLeadInTheSignalAndTheMarginAcrossBuffers) {
     EXPECT_FALSE(cursor.Active());
 }
 
+TEST(SignalCursorTest, PlaysOnTheChosenChannelOnlyAndTheOtherStaysSilent) {
+    const Samples signal{7, 8};
+    for (const int channel : {0, 1}) {
+        SignalCursor cursor;
+        cursor.Start({signal, 1, 1, channel});
+        Samples buffer(8, -1);
+        ASSERT_EQ(cursor.Fill(buffer.data(), 4, 2).frames, 4u);
+        const Samples expected =
+            channel == 0 ? Samples{0, 0, 7, 0, 8, 0, 0, 0} : Samples{0, 0, 0, 7, 0, 8, 0, 0};
+        EXPECT_EQ(buffer, expected) << channel;
+    }
+    SignalCursor both;
+    both.Start({signal, 0, 0});
+    Samples buffer(4, -1);
+    both.Fill(buffer.data(), 2, 2);
+    EXPECT_EQ(buffer, (Samples{7, 7, 8, 8}));
+}
+
 class SignalPlaybackTest : public testing::Test {
   protected:
     void SetUp() override {

@@ -105,3 +105,13 @@ TEST(ConvertBlockTest, SamplesAreScaledToFullScaleExactly) {
     EXPECT_EQ(block[2], 0.0);
     EXPECT_EQ(block[3], 1.0 / 32768.0);
 }
+
+TEST(ConvertBlockTest, TwoChannelsAreSeparatedOneAfterTheOther) {
+    FullScale = 32768.0;
+    const std::int16_t frames[] = {1, -1, 2, -2, 3, -3};
+    double block[6];
+    ConvertBlock(frames, block, 3, 2);
+    const double unit = 1.0 / 32768.0;
+    EXPECT_EQ(std::vector<double>(block, block + 6),
+              (std::vector<double>{unit, 2 * unit, 3 * unit, -unit, -2 * unit, -3 * unit}));
+}
