@@ -29,8 +29,9 @@ int BinLevelsCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run)
     fft.InitWindow(BlockOrder, m_command.windowType);
     ToneSettling settling;
     settling.Retuned();
-    std::vector<double> powerSum(FftSize / 2, 0.0);
-    std::string power;
+    const auto bins = static_cast<std::size_t>(FftSize / 2);
+    std::vector<std::vector<double>> powerSums(ChannelCount, std::vector<double>(bins, 0.0));
+    std::vector<std::string> powers(ChannelCount);
     int captured = 0;
     RunEnd end{ExitDone, ""};
     while (captured < m_command.blocks) {
@@ -44,12 +45,14 @@ int BinLevelsCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run)
         if (shown.hasGap)
             settling.Interrupted();
         if (!settling.MayCarryOldTone()) {
-            double* block = SampleBlock();
-            SubtractOffset(block, FftSize, BlockMean(block, FftSize));
-            power = PowerText(MeanSquare(block, FftSize));
-            fft.Transform(block, Spectrum());
-            for (int k = 0; k < FftSize / 2; ++k)
-                powerSum[k] += std::pow(10.0, Spectrum()[k] / 10);
+            for (int channel = 0; channel < ChannelCount; ++channel) {
+                double* block = SampleBlock(channel);
+                SubtractOffset(block, FftSize, BlockMean(block, FftSize));
+                powers[channel] = PowerText(MeanSquare(block, FftSize));
+                fft.Transform(block, Spectrum());
+                for (std::size_t k = 0; k < bins; ++k)
+                    powerSums[channel][k] += std::pow(10.0, Spectrum()[k] / 10);
+            }
             ++captured;
         }
         blocks.Done();
@@ -57,18 +60,40 @@ int BinLevelsCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run)
 
     // What was captured before a stop is written too.
     if (captured > 0) {
-        std::vector<double> levels(FftSize / 2);
-        for (int k = 0; k < FftSize / 2; ++k)
-            levels[k] = 10 * std::log10(powerSum[k] / captured);
         run.window = WindowName(m_command.windowType);
         run.toneHz = SampleRate / GenPeriod;
         run.blocks = captured;
-        if (!output.Write(SpectrumCsv(run, levels, SampleRate / FftSize)))
+        if (!output.Write(SpectrumFile(run, powerSums, captured)))
             return Report({ExitFailed, output.Error()});
-        std::fprintf(stderr, "Power: %s\n", power.c_str());
+        for (int channel = 0; channel < ChannelCount; ++channel)
+            std::fprintf(stderr, "Power%s: %s\n", ChannelLabel(channel).c_str(),
+                         powers[channel].c_str());
     }
     std::fprintf(stderr, "%s\n", GapCountsLine().c_str());
     return Report(end);
+}
+
+// One channel's CSV as always; two channels' with a column that names each.
+std::string BinLevelsCommand::SpectrumFile(const RunInfo& run,
+                                           const std::vector<std::vector<double>>& powerSums,
+                                           int captured) {
+    std::vector<std::vector<double>> levels;
+    for (const std::vector<double>& sums : powerSums) {
+        std::vector<double>& channel = levels.emplace_back(sums.size());
+        for (std::size_t k = 0; k < sums.size(); ++k)
+            channel[k] = 10 * std::log10(sums[k] / captured);
+    }
+    const double binWidth = SampleRate / FftSize;
+    if (levels.size() == 1)
+        return SpectrumCsv(run, levels[0], binWidth);
+    std::string csv = ResultComments(run) + ChannelHeader(SpectrumHeader) + "\n";
+    for (std::size_t channel = 0; channel < levels.size(); ++channel) {
+        std::string rows;
+        for (std::size_t k = 0; k < levels[channel].size(); ++k)
+            rows += SpectrumRow(static_cast<double>(k) * binWidth, levels[channel][k]);
+        csv += ChannelRows(rows, ChannelName(static_cast<int>(channel)));
+    }
+    return csv;
 }
 
 } // namespace cli

@@ -5,6 +5,9 @@
 #include "cli/CommandLine.h"
 #include "cli/MeasurementCommand.h"
 
+#include <string>
+#include <vector>
+
 namespace cli {
 
 class BinLevelsCommand : public MeasurementCommand {
@@ -15,6 +18,10 @@ class BinLevelsCommand : public MeasurementCommand {
     int Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) override;
 
   private:
+    static std::string SpectrumFile(const RunInfo& run,
+                                    const std::vector<std::vector<double>>& powerSums,
+                                    int captured);
+
     const CommandLine& m_command;
 };
 

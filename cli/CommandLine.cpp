@@ -516,6 +516,17 @@ class Parser {
             m_command.toneHz = hz;
             return Check(inRange, option, "a frequency from 10.7666015625 to 22045 Hz");
         }
+        if (measuring && (name == "--channels" || name == "--reference") && hasValue) {
+            int channel = 0;
+            const bool valid = ReadWhole(value, channel) && (channel == 1 || channel == 2);
+            if (name == "--channels") {
+                m_command.channels = channel;
+                m_channelsGiven = true;
+            } else {
+                m_command.referenceChannel = channel;
+            }
+            return Check(valid, option, "1 or 2");
+        }
         if (spectrum && name == "--blocks" && hasValue)
             return Check(ReadWhole(value, m_command.blocks) && m_command.blocks >= 1 &&
                              m_command.blocks <= MostBlocks,
@@ -539,6 +550,14 @@ class Parser {
             if (m_command.inputChannel)
                 return Refuse("--input-channel needs --audio=system");
         }
+        if (m_command.referenceChannel) {
+            if (m_channelsGiven && m_command.channels == 1)
+                return Refuse("--reference needs both channels: it cannot go with --channels=1");
+            m_command.channels = 2;
+        }
+        if (m_command.channels == 2 && m_command.inputChannel)
+            return Refuse("--input-channel picks the one channel measured: with two channels "
+                          "both the left and the right are");
         return -1;
     }
 
@@ -603,6 +622,7 @@ class Parser {
 
     CommandLine& m_command;
     bool m_virtualCardGiven = false;
+    bool m_channelsGiven = false;
 };
 
 // A first argument without a leading '-' names the subcommand; any other is

@@ -39,6 +39,11 @@ struct CommandLine {
     double pointTimeoutSeconds = 30;
     std::optional<double> toneHz; // none: the window's start tone
     int blocks = 1;
+    // The input channels measured together: 1, or 2 (the left and the
+    // right). With a reference channel (1 or 2, and then 2 channels), the
+    // other channel is given over it.
+    int channels = 1;
+    std::optional<int> referenceChannel;
 
     // The swept sine's: the response's, and the report's unless `stepped`
     // (which plays it at `level`).

@@ -1,5 +1,6 @@
 #include "cli/MeasureApp.h"
 
+#include "audio/Audio.h"
 #include "audio/AudioSession.h"
 #include "cli/BinLevelsCommand.h"
 #include "cli/ExitStatus.h"
@@ -69,6 +70,7 @@ BOOL CMeasureApp::InitInstance() {
     }
     CatchStopSignals();
 
+    ChannelCount = m_command.channels;
     audio::PrepareAudioState();
     const std::unique_ptr<MeasurementCommand> measurement = CommandFor(m_command);
     audio::RequireAudioDevices();

@@ -1,5 +1,6 @@
 #include "cli/MeasurementCommand.h"
 
+#include "audio/Audio.h"
 #include "cli/ExitStatus.h"
 #include "cli/StopSignals.h"
 
@@ -34,6 +35,12 @@ int Report(const RunEnd& end) {
     if (!end.why.empty())
         std::fprintf(stderr, "tembrix: %s\n", end.why.c_str());
     return end.status;
+}
+
+std::string ChannelLabel(int channel) {
+    if (ChannelCount == 1)
+        return "";
+    return std::string(" (") + ChannelName(channel) + ")";
 }
 
 } // namespace cli

@@ -34,4 +34,8 @@ RunEnd EndOfWaiting(BlockHandOff::Wait wait);
 // Says why on standard error ("tembrix: ...") and gives the status.
 int Report(const RunEnd& end);
 
+// What follows a figure's name on standard error in a run of two channels:
+// " (left)" or " (right)"; nothing in a run of one.
+std::string ChannelLabel(int channel);
+
 } // namespace cli

@@ -109,7 +109,7 @@ RunEnd ReportCommand::MeasureSteppedResponse(BlockHandOff& blocks) {
     SweepProgress progress(SweepProgress::StyleFor(stderr, m_command.quiet),
                            static_cast<int>(SweepPointFrequencies(FftSize).size()));
     const RunEnd end =
-        m_runner.Run(blocks, progress, [](const ResponsePoint&, RunEnd&) { return true; });
+        m_runner.Run(blocks, progress, [](int, const ResponsePoint&, RunEnd&) { return true; });
     progress.Finish();
     const FrequencySweep& sweep = m_runner.Sweep();
     m_report.points.assign(sweep.Points().begin(), sweep.Points().end());

@@ -20,19 +20,28 @@ void SweepCommand::SetTone() {
 
 int SweepCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
     run.window = WindowName(m_command.windowType);
-    output.HoldUntilFirstWrite(ResultComments(run) + ResponseHeader + "\n");
+    const bool twoChannels = ChannelCount == 2;
+    output.HoldUntilFirstWrite(ResultComments(run) +
+                               (twoChannels ? ChannelHeader(ResponseHeader) : ResponseHeader) +
+                               "\n");
     SweepProgress progress(SweepProgress::StyleFor(stderr, m_command.quiet),
                            static_cast<int>(SweepPointFrequencies(FftSize).size()));
-    const RunEnd end =
-        m_runner.Run(blocks, progress, [&](const ResponsePoint& point, RunEnd& failed) {
-            if (output.Write(ResponseRow(point)))
+    const RunEnd end = m_runner.Run(
+        blocks, progress, [&](int channel, const ResponsePoint& point, RunEnd& failed) {
+            const std::string row = ResponseRow(point);
+            if (output.Write(twoChannels ? ChannelRows(row, ChannelName(channel)) : row))
                 return true;
             failed = {ExitFailed, output.Error()};
             return false;
         });
     progress.Finish();
     if (end.status == ExitDone && !m_command.quiet)
-        std::fputs(SummaryText(SummariseResponse(m_runner.Sweep().Points())).c_str(), stderr);
+        for (int channel = 0; channel < ChannelCount; ++channel) {
+            if (twoChannels)
+                std::fprintf(stderr, "%s channel:\n", channel == 0 ? "Left" : "Right");
+            std::fputs(SummaryText(SummariseResponse(m_runner.Sweep(channel).Points())).c_str(),
+                       stderr);
+        }
     if (!m_command.quiet)
         std::fprintf(stderr, "%s\n", GapCountsLine().c_str());
     return Report(end);

@@ -359,6 +359,26 @@ std::string SpectrumRow(double frequencyHz, double levelDb) {
     return row;
 }
 
+const char* ChannelName(int channel) {
+    return channel == 0 ? "left" : "right";
+}
+
+std::string ChannelHeader(std::string_view header) {
+    return "channel," + std::string(header);
+}
+
+std::string ChannelRows(std::string_view rows, std::string_view channel) {
+    std::string led;
+    for (std::size_t from = 0; from < rows.size();) {
+        const std::size_t end = std::min(rows.find('\n', from), rows.size() - 1);
+        led.append(channel);
+        led += ',';
+        led.append(rows.substr(from, end + 1 - from));
+        from = end + 1;
+    }
+    return led;
+}
+
 std::string ResponseCsv(const RunInfo& info, std::span<const ResponsePoint> points) {
     std::string csv = ResultComments(info) + ResponseHeader + "\n";
     for (const ResponsePoint& point : points)

@@ -55,6 +55,14 @@ extern const char* const SpectrumHeader; // "frequency_hz,level_db"
 std::string ResponseRow(const ResponsePoint& point);
 std::string SpectrumRow(double frequencyHz, double levelDb);
 
+// A two-channel file holds both channels' rows, the left's first, each led by
+// its channel's name under a "channel" column: "channel,frequency_hz,...".
+// ChannelName(0) is "left", ChannelName(1) "right".
+const char* ChannelName(int channel);
+std::string ChannelHeader(std::string_view header);
+// Each line of `rows` (lines ending in '\n') led by "CHANNEL,".
+std::string ChannelRows(std::string_view rows, std::string_view channel);
+
 // Comments, header and rows.
 std::string ResponseCsv(const RunInfo& info, std::span<const ResponsePoint> points);
 // One row per bin k at k * binWidthHz.

@@ -647,14 +647,14 @@ TEST_F(SystemSoundCard, throughTheWaveformDevicesAToneComesBackUnchangedAndWitho
     expectToneCameBackWhole(loopback.recording);
 }
 
-TEST(PortAudioCardFormat, acceptsOnlyMono16BitAt44100) {
+TEST(PortAudioCardFormat, acceptsOnlyMonoOrStereo16BitAt44100) {
     PortAudioCard card;
     ToneLoopback client(BlockFrames);
     const WAVEFORMATEX good = monoCdFormat();
-    WAVEFORMATEX stereo = good;
-    stereo.nChannels = 2;
-    stereo.nBlockAlign = 4;
-    stereo.nAvgBytesPerSec = 176400;
+    WAVEFORMATEX threeChannels = good;
+    threeChannels.nChannels = 3;
+    threeChannels.nBlockAlign = 6;
+    threeChannels.nAvgBytesPerSec = 264600;
     WAVEFORMATEX rate48k = good;
     rate48k.nSamplesPerSec = 48000;
     rate48k.nAvgBytesPerSec = 96000;
@@ -664,7 +664,7 @@ TEST(PortAudioCardFormat, acceptsOnlyMono16BitAt44100) {
     eightBit.nAvgBytesPerSec = 44100;
     WAVEFORMATEX notPcm = good;
     notPcm.wFormatTag = 3;
-    for (const WAVEFORMATEX& format : {stereo, rate48k, eightBit, notPcm}) {
+    for (const WAVEFORMATEX& format : {threeChannels, rate48k, eightBit, notPcm}) {
         EXPECT_EQ(card.openOutput(format, client), WAVERR_BADFORMAT);
         EXPECT_EQ(card.openInput(format, client), WAVERR_BADFORMAT);
     }
