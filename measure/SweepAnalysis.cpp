@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <stdexcept>
 
 namespace {
 
@@ -64,34 +65,6 @@ double medianMagnitude(std::span<const double> samples) {
     return *middle;
 }
 
-// Phases unwrapped along the points, so that neighbours differ by at most
-// half a turn, the one nearest 1 kHz left in [-180, 180].
-void unwrapPhases(std::vector<SweepResponsePoint>& points) {
-    const auto distanceTo1kHz = [](const SweepResponsePoint& p) {
-        return std::abs(std::log(p.frequencyHz / 1000));
-    };
-    std::optional<std::size_t> anchor;
-    for (std::size_t i = 0; i < points.size(); ++i)
-        if (std::isfinite(points[i].phaseDeg) &&
-            (!anchor || distanceTo1kHz(points[i]) < distanceTo1kHz(points[*anchor])))
-            anchor = i;
-    if (!anchor)
-        return;
-    const auto follow = [&](std::size_t& previous, std::size_t i) {
-        if (!std::isfinite(points[i].phaseDeg))
-            return;
-        points[i].phaseDeg = points[previous].phaseDeg +
-                             std::remainder(points[i].phaseDeg - points[previous].phaseDeg, 360.0);
-        previous = i;
-    };
-    std::size_t previous = *anchor;
-    for (std::size_t i = *anchor + 1; i < points.size(); ++i)
-        follow(previous, i);
-    previous = *anchor;
-    for (std::size_t i = *anchor; i-- > 0;)
-        follow(previous, i);
-}
-
 } // namespace
 
 double SweepResponse::DelayMs() const {
@@ -110,6 +83,38 @@ SweepAnalysis::SweepAnalysis(const SweepSignal& sweep, double marginSeconds)
       m_sum(m_transform.Bins().size()) {}
 
 SweepRecording SweepAnalysis::Add(std::span<const std::int16_t> recording) {
+    if (m_alignment == Alignment::AnotherChannels)
+        throw std::logic_error("SweepAnalysis::Add after AddAlignedTo");
+    m_alignment = Alignment::OwnPeaks;
+    const SweepRecording result = Deconvolve(recording);
+    if (result.verdict != SweepRecording::Verdict::Found)
+        return result;
+    if (m_recordings == 0)
+        m_firstPeak = result.delaySamples;
+    Accumulate(result.delaySamples);
+    return result;
+}
+
+SweepRecording SweepAnalysis::AddAlignedTo(std::span<const std::int16_t> recording,
+                                           const SweepRecording& driven) {
+    if (driven.verdict != SweepRecording::Verdict::Found || !std::isfinite(driven.delaySamples))
+        throw std::invalid_argument("SweepAnalysis::AddAlignedTo a recording that was not found");
+    if (m_alignment == Alignment::OwnPeaks)
+        throw std::logic_error("SweepAnalysis::AddAlignedTo after Add");
+    m_alignment = Alignment::AnotherChannels;
+    const SweepRecording result = Deconvolve(recording);
+    if (result.verdict == SweepRecording::Verdict::TooShort)
+        return result;
+    if (m_recordings == 0)
+        m_firstPeak = driven.delaySamples;
+    if (result.verdict == SweepRecording::Verdict::Silent)
+        ++m_recordings; // zeros add nothing to the sum, but count in the average
+    else
+        Accumulate(driven.delaySamples);
+    return result;
+}
+
+SweepRecording SweepAnalysis::Deconvolve(std::span<const std::int16_t> recording) {
     SweepRecording result{SweepRecording::Verdict::Found, false, NotANumber};
     const std::size_t sweepFrames = m_sweep.Samples().size();
     if (recording.size() < sweepFrames) {
@@ -136,25 +141,32 @@ SweepRecording SweepAnalysis::Add(std::span<const std::int16_t> recording) {
         bins[k] = m_spectrum[k] = bins[k] * inverse[k];
     m_transform.Inverse();
 
-    // The linear response lies from lag 0 to where the sweep would have
-    // ended with the recording; the harmonics' lie before 0.
-    const double peak = PeakPosition(time, EarliestPeak(),
-                                     static_cast<long long>(recording.size() - sweepFrames + 1));
-    if (db(std::abs(InterpolatedSample(time, peak)) / medianMagnitude(time)) < FoundAboveMedianDb) {
+    // A recording that is one constant (an offset and nothing else) leaves
+    // nothing at all once the offset is taken away: 0 / 0 is not found.
+    const double peak = OwnPeak(time);
+    if (!(db(std::abs(InterpolatedSample(time, peak)) / medianMagnitude(time)) >=
+          FoundAboveMedianDb)) {
         result.verdict = SweepRecording::Verdict::NoResponse;
         return result;
     }
     result.delaySamples = peak;
+    return result;
+}
 
-    // Earlier by the difference of the peaks: e^(2 pi i k shift / N).
-    if (m_recordings == 0)
-        m_firstPeak = peak;
+// Earlier by the difference of the peaks: e^(2 pi i k shift / N).
+void SweepAnalysis::Accumulate(double peak) {
     const double turn =
         2 * std::numbers::pi * (peak - m_firstPeak) / static_cast<double>(m_transform.Size());
     for (std::size_t k = 0; k < m_sum.size(); ++k)
         m_sum[k] += m_spectrum[k] * std::polar(1.0, turn * static_cast<double>(k));
     ++m_recordings;
-    return result;
+}
+
+// The linear response lies from lag 0 to where the sweep would have ended
+// with the recording; the harmonics' lie before 0.
+double SweepAnalysis::OwnPeak(std::span<const double> impulse) const {
+    return PeakPosition(impulse, EarliestPeak(),
+                        static_cast<long long>(m_recordingFrames - m_sweep.Samples().size() + 1));
 }
 
 // A device that passes DC misses, around its peak, the response of the band
@@ -185,6 +197,15 @@ void SweepAnalysis::RestoreLowBand(std::span<double> impulse, double peak) const
 }
 
 SweepResponse SweepAnalysis::Analyse(std::span<const double> frequencies) {
+    return Read(frequencies, std::nullopt);
+}
+
+SweepResponse SweepAnalysis::AnalyseAt(std::span<const double> frequencies, double peakSamples) {
+    return Read(frequencies, peakSamples);
+}
+
+SweepResponse SweepAnalysis::Read(std::span<const double> frequencies,
+                                  std::optional<double> origin) {
     SweepResponse response{NotANumber, false, {}, 0, {}};
     if (m_recordings == 0) {
         for (double f : frequencies)
@@ -198,11 +219,15 @@ SweepResponse SweepAnalysis::Analyse(std::span<const double> frequencies) {
         bins[k] = m_sum[k] * scale;
     m_transform.Inverse();
     const auto time = m_transform.Time();
-    RestoreLowBand(time, m_firstPeak);
+    // The low band is restored around the response's own peak: the first
+    // recording's, or, on another channel's time base, this average's.
+    if (origin)
+        RestoreLowBand(time, *origin);
+    else
+        RestoreLowBand(time,
+                       m_alignment == Alignment::AnotherChannels ? OwnPeak(time) : m_firstPeak);
 
-    const double peak =
-        PeakPosition(time, EarliestPeak(),
-                     static_cast<long long>(m_recordingFrames - m_sweep.Samples().size() + 1));
+    const double peak = origin ? *origin : OwnPeak(time);
     response.delaySamples = peak;
 
     const double pre = samplesOf(LinearPreSeconds);
@@ -252,9 +277,11 @@ SweepResponse SweepAnalysis::Analyse(std::span<const double> frequencies) {
         if (next < measured.size() && f == measured[next]) {
             const std::complex<double> fundamental = fundamentals[next];
             point.gainDb = db(std::abs(fundamental));
-            point.phaseDeg = std::arg(fundamental) * 180 / std::numbers::pi;
+            const bool nothing = std::abs(fundamental) == 0;
+            point.phaseDeg = nothing ? NotANumber : std::arg(fundamental) * 180 / std::numbers::pi;
             double power = 0;
-            for (std::size_t i = 0; i < harmonicLevels.size() && harmonicLevels[i][next]; ++i) {
+            for (std::size_t i = 0;
+                 !nothing && i < harmonicLevels.size() && harmonicLevels[i][next]; ++i) {
                 const double ratio = *harmonicLevels[i][next] / std::abs(fundamental);
                 point.harmonicsDb[i] = db(ratio);
                 power += ratio * ratio;
@@ -265,7 +292,7 @@ SweepResponse SweepAnalysis::Analyse(std::span<const double> frequencies) {
         }
         response.points.push_back(point);
     }
-    unwrapPhases(response.points);
+    UnwrapPhases(response.points);
 
     response.impulseStart = static_cast<long long>(std::floor(peak - pre));
     const auto last = static_cast<long long>(std::ceil(peak + post));

@@ -86,16 +86,47 @@ class SweepAnalysis {
     // A recording that begins as the sweep's first sample is played; the
     // first RecordingFrames() of it are used. Deconvolved and, when Found,
     // added to the average, aligned on the first recording's peak.
+    // std::logic_error once AddAlignedTo has been used.
     SweepRecording Add(std::span<const std::int16_t> recording);
+
+    // A recording of another input channel made at the same time as
+    // `driven`, which its own channel's analysis found (Add): deconvolved and
+    // added to the average shifted as `driven` was, so that the two
+    // channels' averages share one time base (the first driven recording's)
+    // and the difference of their delays is exact. Added whether or not a
+    // response of its own stands out (Found or NoResponse) and when Silent
+    // (as zeros), so that a channel that is not driven is measured too; only
+    // a TooShort one is left out. std::invalid_argument unless `driven` was
+    // Found; std::logic_error once Add has been used.
+    SweepRecording AddAlignedTo(std::span<const std::int16_t> recording,
+                                const SweepRecording& driven);
     int Recordings() const { return m_recordings; }
 
-    // The average of the recordings found so far at `frequencies`, in
-    // ascending order. A frequency outside f1..f2 is not measured: its gain
-    // and phase are not a number, as is every figure before a recording
-    // was found.
+    // The average of the recordings added so far at `frequencies`, in
+    // ascending order, its windows placed at its own peak. A frequency
+    // outside f1..f2 is not measured: its gain and phase are not a number,
+    // as is every figure before a recording was added. Where the average is
+    // exactly zero (recordings of digital silence) the gain is -infinity,
+    // the phase not a number and no harmonic is given.
     SweepResponse Analyse(std::span<const double> frequencies);
 
+    // The same with the windows placed at `peakSamples`, another channel's
+    // delaySamples on the same time base (see AddAlignedTo), which becomes
+    // this response's: the response of a channel whose own impulse response
+    // does not stand out, such as one that is not driven, with its phase
+    // re the other channel's delay.
+    SweepResponse AnalyseAt(std::span<const double> frequencies, double peakSamples);
+
   private:
+    enum class Alignment { NotYet, OwnPeaks, AnotherChannels };
+
+    // Deconvolves a recording into m_spectrum (unless TooShort or Silent)
+    // and finds its peak.
+    SweepRecording Deconvolve(std::span<const std::int16_t> recording);
+    // Adds m_spectrum to the sum, earlier by `peak` less the first peak.
+    void Accumulate(double peak);
+    SweepResponse Read(std::span<const double> frequencies, std::optional<double> origin);
+    double OwnPeak(std::span<const double> impulse) const;
     void RestoreLowBand(std::span<double> impulse, double peak) const;
 
     const SweepSignal& m_sweep;
@@ -106,4 +137,5 @@ class SweepAnalysis {
     std::vector<std::complex<double>> m_sum;      // the aligned recordings'
     int m_recordings = 0;
     double m_firstPeak = 0;
+    Alignment m_alignment = Alignment::NotYet;
 };

@@ -24,3 +24,8 @@ struct SweepResponsePoint {
 // would read: each gain plus that level, at the same frequencies (peak and
 // level alike, no window's gain, no blocks).
 std::vector<ResponsePoint> LevelPoints(std::span<const SweepResponsePoint> points, double levelDb);
+
+// Phases unwrapped along the points (in ascending frequency), so that
+// neighbours differ by at most half a turn; the finite phase nearest 1 kHz
+// stays as it is. Phases that are not finite are passed over.
+void UnwrapPhases(std::span<SweepResponsePoint> points);

@@ -7,6 +7,7 @@
 #include "measure/ResponseFrequencies.h"
 #include "measure/SweepPlan.h"
 #include "sim/DeviceModel.h"
+#include "tests/measure/SweepRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -14,18 +15,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
+#include <stdexcept>
 #include <vector>
 
 namespace {
-
-// What the input records while the sweep, then silence, is played.
-std::vector<std::int16_t> Record(const SweepSignal& sweep, const DeviceModel& card,
-                                 std::size_t frames) {
-    std::vector<std::int16_t> played(frames, 0), recorded(frames);
-    std::copy(sweep.Samples().begin(), sweep.Samples().end(), played.begin());
-    DeviceSimulator(card).process(played.data(), recorded.data(), frames);
-    return recorded;
-}
 
 SweepResponse Measure(const DeviceModel& card, std::span<const double> frequencies,
                       const SweepSettings& settings = {}) {
@@ -287,6 +281,9 @@ TEST(SweepRecordingTest, TellsWhatARecordingHeld) {
     std::vector<std::int16_t> silence(frames, 0), noise(frames);
     DeviceSimulator(card).process(silence.data(), noise.data(), frames);
     EXPECT_EQ(analysis.Add(noise).verdict, SweepRecording::Verdict::NoResponse);
+    // An input that holds an offset and nothing else.
+    EXPECT_EQ(analysis.Add(std::vector<std::int16_t>(frames, -7)).verdict,
+              SweepRecording::Verdict::NoResponse);
     EXPECT_EQ(analysis.Recordings(), 0);
     const SweepResponse none = analysis.Analyse(std::vector<double>{1000});
     EXPECT_TRUE(std::isnan(none.delaySamples));
@@ -316,6 +313,61 @@ TEST(SweepRecordingTest, AnOffsetAtTheInputChangesNothing) {
         EXPECT_NEAR(b.points[i].gainDb, a.points[i].gainDb, 0.001) << frequencies[i];
         EXPECT_LT(b.points[i].thdDb.value_or(-400), -120) << frequencies[i];
     }
+}
+
+// The other input channel of a run in which only one is driven: nothing of
+// its own stands out, so it is read where the driven channel's response lies.
+class SweepCompanion : public testing::Test {
+  protected:
+    const SweepSignal sweep{SweepSettings{}};
+    SweepAnalysis driven{sweep}, companion{sweep};
+    const std::size_t frames = driven.RecordingFrames();
+    const std::vector<double> frequencies = SweepPointFrequencies(BlockSize);
+
+    SweepRecording AddDriven() {
+        const SweepRecording found = driven.Add(Record(sweep, DeviceModel::ConsumerCard(), frames));
+        EXPECT_EQ(found.verdict, SweepRecording::Verdict::Found);
+        return found;
+    }
+    SweepResponse ReadCompanion() {
+        return companion.AnalyseAt(frequencies, driven.Analyse(frequencies).delaySamples);
+    }
+};
+
+TEST_F(SweepCompanion, NoiseAloneIsAddedAndReadsFiniteGains) {
+    DeviceModel card = DeviceModel::ConsumerCard();
+    card.noiseDb = -60;
+    std::vector<std::int16_t> silence(frames, 0), noise(frames);
+    DeviceSimulator(card).process(silence.data(), noise.data(), frames);
+    EXPECT_EQ(companion.AddAlignedTo(noise, AddDriven()).verdict,
+              SweepRecording::Verdict::NoResponse);
+    EXPECT_EQ(companion.Recordings(), 1);
+    const SweepResponse response = ReadCompanion();
+    EXPECT_EQ(response.delaySamples, driven.Analyse(frequencies).delaySamples);
+    for (const SweepResponsePoint& p : response.points) {
+        EXPECT_TRUE(std::isfinite(p.gainDb)) << p.frequencyHz;
+        EXPECT_LT(p.gainDb, -20) << p.frequencyHz;
+        EXPECT_TRUE(std::isfinite(p.phaseDeg)) << p.frequencyHz;
+    }
+}
+
+TEST_F(SweepCompanion, DigitalSilenceReadsMinusInfinityNotANumber) {
+    EXPECT_EQ(companion.AddAlignedTo(std::vector<std::int16_t>(frames, 0), AddDriven()).verdict,
+              SweepRecording::Verdict::Silent);
+    EXPECT_EQ(companion.Recordings(), 1);
+    for (const SweepResponsePoint& p : ReadCompanion().points) {
+        EXPECT_EQ(p.gainDb, -std::numeric_limits<double>::infinity()) << p.frequencyHz;
+        EXPECT_FALSE(p.thdDb) << p.frequencyHz;
+    }
+}
+
+TEST_F(SweepCompanion, AlignsOnlyOnAFoundRecordingAndNeverMixesWithItsOwnPeaks) {
+    const auto recording = Record(sweep, DeviceModel::ConsumerCard(), frames);
+    const SweepRecording lost{SweepRecording::Verdict::NoResponse, false, 0};
+    EXPECT_THROW(companion.AddAlignedTo(recording, lost), std::invalid_argument);
+    companion.AddAlignedTo(recording, AddDriven());
+    EXPECT_THROW(companion.Add(recording), std::logic_error);
+    EXPECT_THROW(driven.AddAlignedTo(recording, AddDriven()), std::logic_error);
 }
 
 } // namespace
