@@ -10,12 +10,25 @@
 #include "platform/AtomicFile.h"
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 namespace cli {
 
+namespace {
+
+// The reference channel's index (0 or 1) from the command line's number.
+std::optional<int> ReferenceIndex(const CommandLine& command) {
+    if (!command.referenceChannel)
+        return std::nullopt;
+    return *command.referenceChannel - 1;
+}
+
+} // namespace
+
 ResponseCommand::ResponseCommand(const CommandLine& command)
-    : m_command(command), m_runner(command.sweep, command.sweeps) {}
+    : m_command(command),
+      m_runner(command.sweep, command.sweeps, command.channels, ReferenceIndex(command)) {}
 
 // Silence between the sweeps: nothing of a tone reaches their recordings.
 void ResponseCommand::SetTone() {
@@ -48,8 +61,9 @@ int ResponseCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) 
     const std::vector<double> frequencies = m_command.pointsPerOctave > 0
                                                 ? PerOctaveFrequencies(m_command.pointsPerOctave)
                                                 : SweepPointFrequencies(FftSize);
-    const SweepResponse response = m_runner.Analyse(frequencies);
-    const SweptSineRun described = DescribeSweep(response);
+    const Results results = m_command.referenceChannel ? OverReference(run, frequencies)
+                            : m_command.channels == 2  ? TwoChannels(run, frequencies)
+                                                       : OneChannel(run, frequencies);
 
     const auto failed = [&end](const std::string& why) {
         if (end.status == ExitDone)
@@ -57,23 +71,96 @@ int ResponseCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) 
         else
             Report({ExitFailed, why});
     };
-    if (!output.Write(SweptSineCsv(run, described, response.points)))
+    if (!output.Write(results.csv))
         failed(output.Error());
     std::string error;
     if (!m_command.impulsePath.empty() &&
-        !platform::WriteFileAtomically(
-            m_command.impulsePath,
-            ImpulseCsv(run, described, response.impulseStart, response.impulse), error))
+        !platform::WriteFileAtomically(m_command.impulsePath, results.impulseCsv, error))
         failed("cannot write " + m_command.impulsePath + ": " + error);
 
     if (!m_command.quiet) {
         if (m_runner.Averaged() < m_command.sweeps)
             std::fprintf(stderr, "Averaged %d of %d sweeps\n", m_runner.Averaged(),
                          m_command.sweeps);
-        std::fputs(SweptSineSummaryText(response.delaySamples, response.points).c_str(), stderr);
+        std::fputs(results.summary.c_str(), stderr);
         std::fprintf(stderr, "%s\n", GapCountsLine().c_str());
     }
     return Report(end);
+}
+
+ResponseCommand::Results ResponseCommand::OneChannel(const RunInfo& run,
+                                                     std::span<const double> frequencies) {
+    const SweepResponse response = m_runner.Analyse(frequencies);
+    const SweptSineRun described = DescribeSweep(response);
+    return {SweptSineCsv(run, described, response.points),
+            ImpulseCsv(run, described, response.impulseStart, response.impulse),
+            SweptSineSummaryText(response.delaySamples, response.points)};
+}
+
+// Rows of both channels' responses, then of the crosstalk each way, named
+// "left_to_right" (the right input while only the left output played, re the
+// left input) and "right_to_left".
+ResponseCommand::Results ResponseCommand::TwoChannels(const RunInfo& run,
+                                                      std::span<const double> frequencies) {
+    const SweepResponse left = m_runner.Analyse(frequencies, 0);
+    const SweepResponse right = m_runner.Analyse(frequencies, 1);
+    const Crosstalk leftToRight = m_runner.CrosstalkInto(1, frequencies);
+    const Crosstalk rightToLeft = m_runner.CrosstalkInto(0, frequencies);
+    const SweptSineRun described = DescribeSweep(left);
+    const std::string comments =
+        SweptSineComments(run, described) +
+        CommentLine("right_latency_samples", right.delaySamples) +
+        CommentLine("crosstalk", "left_to_right: the right input re the left while only the "
+                                 "left output plays; right_to_left the other way");
+
+    Results results;
+    results.csv = comments + ChannelHeader(SweptSineHeader) + "\n" +
+                  ChannelRows(SweptSineRows(left.points), "left") +
+                  ChannelRows(SweptSineRows(right.points), "right") +
+                  ChannelRows(SweptSineRows(leftToRight.points), "left_to_right") +
+                  ChannelRows(SweptSineRows(rightToLeft.points), "right_to_left");
+    results.impulseCsv =
+        comments + ChannelHeader(ImpulseHeader) + "\n" +
+        ChannelRows(ImpulseRows(SampleRate, left.impulseStart, left.impulse), "left") +
+        ChannelRows(ImpulseRows(SampleRate, right.impulseStart, right.impulse), "right");
+    results.summary = "Left channel:\n" + SweptSineSummaryText(left.delaySamples, left.points) +
+                      "Right channel:\n" + SweptSineSummaryText(right.delaySamples, right.points) +
+                      CrosstalkText(leftToRight, rightToLeft) +
+                      ChannelMatchText(MatchChannels(left, right));
+    return results;
+}
+
+// The measured channel over the reference, written as one channel's
+// response: the card's own response and delay have dropped out of it.
+ResponseCommand::Results ResponseCommand::OverReference(const RunInfo& run,
+                                                        std::span<const double> frequencies) {
+    const int reference = *m_command.referenceChannel - 1;
+    const int measured = 1 - reference;
+    const SweepResponse measuredResponse = m_runner.Analyse(frequencies, measured);
+    const SweepResponse referenceResponse = m_runner.Analyse(frequencies, reference);
+    const SweptSineRatio ratio = SweptSineRatioOf(measuredResponse, referenceResponse);
+    SweptSineRun described = DescribeSweep(measuredResponse);
+    described.latencySamples = ratio.delaySamples;
+    const std::string comments =
+        CommentLine("reference_channel", ChannelName(reference)) +
+        CommentLine("measured_channel", ChannelName(measured)) +
+        CommentLine("reference_latency_samples", referenceResponse.delaySamples);
+
+    Results results;
+    results.csv = SweptSineComments(run, described) + comments + SweptSineHeader + "\n" +
+                  SweptSineRows(ratio.points);
+    results.impulseCsv = SweptSineComments(run, described) + comments +
+                         ChannelHeader(ImpulseHeader) + "\n" +
+                         ChannelRows(ImpulseRows(SampleRate, measuredResponse.impulseStart,
+                                                 measuredResponse.impulse),
+                                     ChannelName(measured)) +
+                         ChannelRows(ImpulseRows(SampleRate, referenceResponse.impulseStart,
+                                                 referenceResponse.impulse),
+                                     ChannelName(reference));
+    results.summary = std::string(measured == 0 ? "Left" : "Right") + " channel re the " +
+                      ChannelName(reference) + " (reference):\n" +
+                      SweptSineSummaryText(ratio.delaySamples, ratio.points);
+    return results;
 }
 
 SweptSineRun ResponseCommand::DescribeSweep(const SweepResponse& response) const {

@@ -430,23 +430,41 @@ std::string SweptSineRow(const SweepResponsePoint& point) {
     return row;
 }
 
+std::string SweptSineRows(std::span<const SweepResponsePoint> points) {
+    std::string rows;
+    for (const SweepResponsePoint& point : points)
+        AppendSweptSineRow(rows, point);
+    return rows;
+}
+
 std::string SweptSineCsv(const RunInfo& info, const SweptSineRun& sweep,
                          std::span<const SweepResponsePoint> points) {
-    std::string csv = SweptSineComments(info, sweep) + SweptSineHeader + "\n";
-    for (const SweepResponsePoint& point : points)
-        AppendSweptSineRow(csv, point);
-    return csv;
+    return SweptSineComments(info, sweep) + SweptSineHeader + "\n" + SweptSineRows(points);
+}
+
+std::string ImpulseRows(double sampleRateHz, long long start, std::span<const double> impulse) {
+    std::string rows;
+    for (std::size_t i = 0; i < impulse.size(); ++i) {
+        AppendNumber(rows, static_cast<double>(start + static_cast<long long>(i)) / sampleRateHz);
+        rows += ',';
+        AppendNumber(rows, impulse[i]);
+        rows += '\n';
+    }
+    return rows;
 }
 
 std::string ImpulseCsv(const RunInfo& info, const SweptSineRun& sweep, long long start,
                        std::span<const double> impulse) {
-    std::string csv = SweptSineComments(info, sweep) + ImpulseHeader + "\n";
-    for (std::size_t i = 0; i < impulse.size(); ++i) {
-        AppendNumber(csv,
-                     static_cast<double>(start + static_cast<long long>(i)) / info.sampleRateHz);
-        csv += ',';
-        AppendNumber(csv, impulse[i]);
-        csv += '\n';
-    }
-    return csv;
+    return SweptSineComments(info, sweep) + ImpulseHeader + "\n" +
+           ImpulseRows(info.sampleRateHz, start, impulse);
+}
+
+std::string CommentLine(std::string_view key, std::string_view value) {
+    std::string line;
+    AppendComment(line, key, value);
+    return line;
+}
+
+std::string CommentLine(std::string_view key, double value) {
+    return CommentLine(key, NumberText(value));
 }

@@ -55,6 +55,11 @@ extern const char* const SpectrumHeader; // "frequency_hz,level_db"
 std::string ResponseRow(const ResponsePoint& point);
 std::string SpectrumRow(double frequencyHz, double levelDb);
 
+// "# key: value\n", line breaks in the value made spaces.
+std::string CommentLine(std::string_view key, std::string_view value);
+// The number written shortest round-trip.
+std::string CommentLine(std::string_view key, double value);
+
 // A two-channel file holds both channels' rows, the left's first, each led by
 // its channel's name under a "channel" column: "channel,frequency_hz,...".
 // ChannelName(0) is "left", ChannelName(1) "right".
@@ -99,13 +104,15 @@ extern const char* const SweptSineHeader;
 std::string SweptSineComments(const RunInfo& info, const SweptSineRun& sweep);
 // One line ending in '\n'; a harmonic or THD not given is an empty field.
 std::string SweptSineRow(const SweepResponsePoint& point);
+std::string SweptSineRows(std::span<const SweepResponsePoint> points);
 std::string SweptSineCsv(const RunInfo& info, const SweptSineRun& sweep,
                          std::span<const SweepResponsePoint> points);
 
 extern const char* const ImpulseHeader; // "time_s,amplitude"
 // SweptSineComments, the header, and a row for each sample of an impulse
-// response: impulse[i] at (start + i) / the sample rate seconds after the
-// sweep's start, in full scale.
+// response (ImpulseRows): impulse[i] at (start + i) / the sample rate seconds
+// after the sweep's start, in full scale.
+std::string ImpulseRows(double sampleRateHz, long long start, std::span<const double> impulse);
 std::string ImpulseCsv(const RunInfo& info, const SweptSineRun& sweep, long long start,
                        std::span<const double> impulse);
 
