@@ -14,19 +14,54 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <vector>
 
 namespace cli {
+namespace {
+
+std::vector<int> ReportedChannels(const CommandLine& command) {
+    if (command.referenceChannel)
+        return {2 - *command.referenceChannel}; // the other one, from 0
+    if (command.channels == 2)
+        return {0, 1};
+    return {0};
+}
+
+// The swept sine's distortion stays the measured channel's own: the ratio to
+// the reference has none.
+void TakeOwnDistortion(std::vector<SweepResponsePoint>& ratio,
+                       std::span<const SweepResponsePoint> own) {
+    for (SweepResponsePoint& point : ratio)
+        for (const SweepResponsePoint& measured : own)
+            if (measured.frequencyHz == point.frequencyHz) {
+                point.harmonicsDb = measured.harmonicsDb;
+                point.thdDb = measured.thdDb;
+            }
+}
+
+} // namespace
+
 ReportCommand::ReportCommand(const CommandLine& command)
-    : m_command(command), m_runner(command.windowType, command.pointTimeoutSeconds) {
-    if (!command.stepped) {
+    : m_command(command), m_reported(ReportedChannels(command)), m_reports(m_reported.size()),
+      m_runner(command.windowType, command.pointTimeoutSeconds) {
+    if (command.referenceChannel)
+        m_reference = *command.referenceChannel - 1;
+    if (!command.stepped)
         // At the response's defaults: -6 dBFS leaves the harmonics 14 dB more
         // room above the noise than the stepped sweep's -20 dB.
-        m_sweptSine.emplace(SweepSettings{}, 1);
-        m_report.method = ResponseMethod::SweptSine;
+        m_sweptSine.emplace(SweepSettings{}, 1, command.channels, m_reference);
+    for (std::size_t i = 0; i < m_reports.size(); ++i) {
+        LoopbackReport& report = m_reports[i];
+        if (command.channels == 2)
+            report.channel = ChannelName(m_reported[i]);
+        if (m_reference)
+            report.referenceChannel = ChannelName(*m_reference);
+        if (m_sweptSine)
+            report.method = ResponseMethod::SweptSine;
+        // Nothing measured yet: where the reference will be, and no figure.
+        SummariseReportResponse(report, SweepPointFrequencies(FftSize));
     }
-    // Nothing measured yet: where the reference will be, and no figure.
-    SummariseReportResponse(m_report, SweepPointFrequencies(FftSize));
 }
 
 void ReportCommand::SetTone() {
@@ -40,7 +75,8 @@ int ReportCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
     } else {
         run.window = WindowName(m_command.windowType);
     }
-    m_report.run = run;
+    for (LoopbackReport& report : m_reports)
+        report.run = run;
     if (const RunEnd end = CheckTheLoop(blocks); end.status != ExitDone)
         return Report(end);
 
@@ -54,20 +90,28 @@ int ReportCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
     return WriteReport(output, end);
 }
 
-// One block of the 997 Hz tone at -20 dBFS, once the previous sound is gone.
+// One block of the 997 Hz tone at -20 dBFS, once the previous sound is gone,
+// on every input channel (a reference channel too).
 RunEnd ReportCommand::CheckTheLoop(BlockHandOff& blocks) {
     Say("Loop check...");
     CFFT fft;
     fft.InitWindow(BlockOrder, CFFT::QuasiChebyshev);
     std::vector<double> spectrum(FftSize / 2);
-    LoopCheck check{};
-    const RunEnd end = TakeSettledBlocks(blocks, 1, [&](const double* block) {
-        check = CheckLoop(block, FftSize, ReportToneHz, LoopCheckDbfs, fft, spectrum.data());
+    std::vector<LoopCheck> checks(ChannelCount);
+    const RunEnd end = TakeSettledBlocks(blocks, 1, [&] {
+        for (int channel = 0; channel < ChannelCount; ++channel)
+            checks[channel] = CheckLoop(SampleBlock(channel), FftSize, ReportToneHz, LoopCheckDbfs,
+                                        fft, spectrum.data());
     });
     if (end.status != ExitDone)
         return end;
-    if (check.verdict != LoopCheck::Verdict::Passed)
-        return {ExitLoopCheck, "loop check failed: " + check.Problem(ReportToneHz, LoopCheckDbfs)};
+    for (int channel = 0; channel < ChannelCount; ++channel)
+        if (checks[channel].verdict != LoopCheck::Verdict::Passed)
+            return {ExitLoopCheck, "loop check failed" +
+                                       (ChannelCount == 1 ? std::string()
+                                                          : std::string(" on the ") +
+                                                                ChannelName(channel) + " channel") +
+                                       ": " + checks[channel].Problem(ReportToneHz, LoopCheckDbfs)};
     return end;
 }
 
@@ -87,17 +131,36 @@ RunEnd ReportCommand::MeasureSweptSineResponse(BlockHandOff& blocks) {
     std::vector<double> frequencies = plan;
     frequencies.insert(frequencies.end(), DistortionTableHz.begin(), DistortionTableHz.end());
     std::sort(frequencies.begin(), frequencies.end());
-    const SweepResponse response = m_sweptSine->Analyse(frequencies);
-    for (const SweepResponsePoint& point : response.points) {
-        const bool planned = std::find(plan.begin(), plan.end(), point.frequencyHz) != plan.end();
-        (planned ? m_report.distortionCurve : m_report.distortionTable).push_back(point);
+    std::vector<SweepResponse> responses;
+    for (std::size_t i = 0; i < m_reports.size(); ++i) {
+        SweepResponse response = m_sweptSine->Analyse(frequencies, m_reported[i]);
+        if (m_reference) {
+            SweptSineRatio ratio =
+                SweptSineRatioOf(response, m_sweptSine->Analyse(frequencies, *m_reference));
+            TakeOwnDistortion(ratio.points, response.points);
+            response.points = std::move(ratio.points);
+            response.delaySamples = ratio.delaySamples;
+        }
+        LoopbackReport& report = m_reports[i];
+        for (const SweepResponsePoint& point : response.points) {
+            const bool planned =
+                std::find(plan.begin(), plan.end(), point.frequencyHz) != plan.end();
+            (planned ? report.distortionCurve : report.distortionTable).push_back(point);
+        }
+        // Re the reference the gain is the level: 0 dB where the two agree.
+        const double played = m_reference ? 0 : m_sweptSine->Signal().Settings().levelDbfs;
+        report.points = LevelPoints(report.distortionCurve, played);
+        report.latencySamples = response.delaySamples;
+        report.sweepClipped = m_sweptSine->Clipped();
+        SummariseReportResponse(report, plan);
+        responses.push_back(std::move(response));
     }
-    m_report.points =
-        LevelPoints(m_report.distortionCurve, m_sweptSine->Signal().Settings().levelDbfs);
-    m_report.latencySamples = response.delaySamples;
-    m_report.sweepClipped = m_sweptSine->Clipped();
-    SummariseReportResponse(m_report, plan);
-    m_report.SetMeasured(ReportPart::Response);
+    if (m_reported.size() == 2) {
+        m_leftToRight = m_sweptSine->CrosstalkInto(1, frequencies);
+        m_rightToLeft = m_sweptSine->CrosstalkInto(0, frequencies);
+        m_match = MatchChannels(responses[0], responses[1]);
+    }
+    SetMeasured(ReportPart::Response);
     return end;
 }
 
@@ -111,48 +174,69 @@ RunEnd ReportCommand::MeasureSteppedResponse(BlockHandOff& blocks) {
     const RunEnd end =
         m_runner.Run(blocks, progress, [](int, const ResponsePoint&, RunEnd&) { return true; });
     progress.Finish();
-    const FrequencySweep& sweep = m_runner.Sweep();
-    m_report.points.assign(sweep.Points().begin(), sweep.Points().end());
-    m_report.noisyPoints = sweep.NoisyPoints();
-    SummariseReportResponse(m_report, SweepPointFrequencies(FftSize));
-    if (end.status == ExitDone)
-        m_report.SetMeasured(ReportPart::Response);
+    for (std::size_t i = 0; i < m_reports.size(); ++i) {
+        const FrequencySweep& sweep = m_runner.Sweep(m_reported[i]);
+        LoopbackReport& report = m_reports[i];
+        if (m_reference)
+            report.points = SteppedRatio(sweep.Points(), m_runner.Sweep(*m_reference).Points());
+        else
+            report.points.assign(sweep.Points().begin(), sweep.Points().end());
+        report.noisyPoints = sweep.NoisyPoints();
+        SummariseReportResponse(report, SweepPointFrequencies(FftSize));
+    }
+    if (end.status == ExitDone) {
+        if (m_reported.size() == 2)
+            m_match = MatchChannels(m_runner.Sweep(0).Points(), m_runner.Sweep(1).Points());
+        SetMeasured(ReportPart::Response);
+    }
     return end;
 }
 
 RunEnd ReportCommand::MeasureDistortion(BlockHandOff& blocks) {
     Say("Distortion at -1 dBFS...");
-    DistortionMeter::Result result;
-    const RunEnd end = MeasureTone(blocks, DistortionToneDbfs, result);
+    std::vector<DistortionMeter::Result> results;
+    const RunEnd end = MeasureTone(blocks, DistortionToneDbfs, results);
     if (end.status == ExitDone) {
-        m_report.distortion = result;
-        m_report.SetMeasured(ReportPart::Distortion);
+        for (std::size_t i = 0; i < m_reports.size(); ++i)
+            m_reports[i].distortion = results[i];
+        SetMeasured(ReportPart::Distortion);
     }
     return end;
 }
 
 RunEnd ReportCommand::MeasureDynamicRange(BlockHandOff& blocks) {
     Say("Dynamic range at -60 dBFS...");
-    DistortionMeter::Result result;
-    const RunEnd end = MeasureTone(blocks, DynamicRangeToneDbfs, result);
+    std::vector<DistortionMeter::Result> results;
+    const RunEnd end = MeasureTone(blocks, DynamicRangeToneDbfs, results);
     if (end.status == ExitDone) {
-        m_report.dynamicRangeDbA = -result.residualDbfsA;
-        m_report.SetMeasured(ReportPart::DynamicRange);
+        for (std::size_t i = 0; i < m_reports.size(); ++i)
+            m_reports[i].dynamicRangeDbA = -results[i].residualDbfsA;
+        SetMeasured(ReportPart::DynamicRange);
     }
     return end;
 }
 
 RunEnd ReportCommand::MeasureTone(BlockHandOff& blocks, double toneDbfs,
-                                  DistortionMeter::Result& result) {
+                                  std::vector<DistortionMeter::Result>& results) {
     const BlockHandOff::Wait wait = blocks.ChangeAtNextBlock([&] { PlayTestTone(toneDbfs); });
     if (wait != BlockHandOff::Wait::Block)
         return EndOfWaiting(wait);
-    DistortionMeter meter(ReportToneHz, FftSize);
-    const RunEnd end = TakeSettledBlocks(blocks, ReportBlocksPerFigure,
-                                         [&](const double* block) { meter.Add(block); });
+    std::deque<DistortionMeter> meters; // made in place: a meter is not copied
+    for (std::size_t i = 0; i < m_reported.size(); ++i)
+        meters.emplace_back(ReportToneHz, FftSize);
+    const RunEnd end = TakeSettledBlocks(blocks, ReportBlocksPerFigure, [&] {
+        for (std::size_t i = 0; i < meters.size(); ++i)
+            meters[i].Add(SampleBlock(m_reported[i]));
+    });
     if (end.status == ExitDone)
-        result = meter.Compute();
+        for (DistortionMeter& meter : meters)
+            results.push_back(meter.Compute());
     return end;
+}
+
+void ReportCommand::SetMeasured(ReportPart part) {
+    for (LoopbackReport& report : m_reports)
+        report.SetMeasured(part);
 }
 
 RunEnd ReportCommand::MeasureNoise(BlockHandOff& blocks) {
@@ -160,16 +244,23 @@ RunEnd ReportCommand::MeasureNoise(BlockHandOff& blocks) {
     const BlockHandOff::Wait wait = blocks.ChangeAtNextBlock([&] { PlaySilence(); });
     if (wait != BlockHandOff::Wait::Block)
         return EndOfWaiting(wait);
-    NoiseMeter meter(FftSize);
-    const RunEnd end = TakeSettledBlocks(blocks, ReportBlocksPerFigure,
-                                         [&](const double* block) { meter.Add(block); });
+    std::deque<NoiseMeter> meters;
+    for (std::size_t i = 0; i < m_reported.size(); ++i)
+        meters.emplace_back(FftSize);
+    const RunEnd end = TakeSettledBlocks(blocks, ReportBlocksPerFigure, [&] {
+        for (std::size_t i = 0; i < meters.size(); ++i)
+            meters[i].Add(SampleBlock(m_reported[i]));
+    });
     if (end.status != ExitDone)
         return end;
-    m_report.digitalSilence = meter.DigitalSilence();
-    m_report.noiseDbfs = meter.Dbfs();
-    m_report.noiseDbfsA = meter.DbfsA();
-    m_report.noiseSpectrumDb = meter.SpectrumDb();
-    m_report.SetMeasured(ReportPart::Noise);
+    for (std::size_t i = 0; i < meters.size(); ++i) {
+        LoopbackReport& report = m_reports[i];
+        report.digitalSilence = meters[i].DigitalSilence();
+        report.noiseDbfs = meters[i].Dbfs();
+        report.noiseDbfsA = meters[i].DbfsA();
+        report.noiseSpectrumDb = meters[i].SpectrumDb();
+    }
+    SetMeasured(ReportPart::Noise);
     return end;
 }
 
@@ -185,7 +276,7 @@ void ReportCommand::PlaySilence() {
 }
 
 RunEnd ReportCommand::TakeSettledBlocks(BlockHandOff& blocks, int count,
-                                        const std::function<void(const double*)>& take) {
+                                        const std::function<void()>& take) {
     // The tone keeps its frequency here, so the noise test cannot tell an old
     // level from the new one; and the capture thread may still hold its two
     // recorded buffers, unseen, when the level changes.
@@ -206,9 +297,10 @@ RunEnd ReportCommand::TakeSettledBlocks(BlockHandOff& blocks, int count,
         settling.BlockShown(block.droppedBefore);
         if (block.hasGap)
             settling.Interrupted();
-        m_report.droppedBlocks += block.droppedBefore;
+        for (LoopbackReport& report : m_reports)
+            report.droppedBlocks += block.droppedBefore;
         if (!settling.MayCarryOldTone() && block.droppedBefore == 0 && blocks.GapsBefore() == 0) {
-            take(SampleBlock());
+            take();
             ++taken;
         }
         blocks.Done();
@@ -219,11 +311,25 @@ RunEnd ReportCommand::TakeSettledBlocks(BlockHandOff& blocks, int count,
 // What was measured is written, also when the run ended early; a write that
 // fails makes a complete run fail.
 int ReportCommand::WriteReport(ResultFile& output, const RunEnd& end) {
-    m_report.stopReason = end.why;
-    m_report.gaps = platform::InputGaps(*InDevice());
-    m_report.outputGaps = platform::OutputGaps(*OutDevice());
-    m_report.streamReopens = platform::StreamReopens();
+    for (LoopbackReport& report : m_reports) {
+        report.stopReason = end.why;
+        report.gaps = platform::InputGaps(*InDevice());
+        report.outputGaps = platform::OutputGaps(*OutDevice());
+        report.streamReopens = platform::StreamReopens();
+    }
     const FormatLimits limits = SixteenBitLimits(FftSize);
+    std::string table, json, html;
+    if (m_reports.size() == 2) {
+        const ChannelsReport both{
+            {m_reports[0], m_reports[1]}, m_leftToRight, m_rightToLeft, m_match};
+        table = ChannelsTable(both, limits);
+        json = ChannelsJson(both, limits);
+        html = ReportHtml(both, limits);
+    } else {
+        table = ReportTable(m_reports[0], limits);
+        json = ReportJson(m_reports[0], limits);
+        html = ReportHtml(m_reports[0], limits);
+    }
     RunEnd result = end;
     const auto failed = [&](const std::string& why) {
         if (result.status == ExitDone)
@@ -231,14 +337,14 @@ int ReportCommand::WriteReport(ResultFile& output, const RunEnd& end) {
         else
             Report({ExitFailed, why});
     };
-    if (!output.Write(ReportTable(m_report, limits)))
+    if (!output.Write(table))
         failed(output.Error());
     std::string error;
     if (!m_command.jsonPath.empty() &&
-        !platform::WriteFileAtomically(m_command.jsonPath, ReportJson(m_report, limits), error))
+        !platform::WriteFileAtomically(m_command.jsonPath, json, error))
         failed("cannot write " + m_command.jsonPath + ": " + error);
     if (!m_command.htmlPath.empty() &&
-        !platform::WriteFileAtomically(m_command.htmlPath, ReportHtml(m_report, limits), error))
+        !platform::WriteFileAtomically(m_command.htmlPath, html, error))
         failed("cannot write " + m_command.htmlPath + ": " + error);
     return Report(result);
 }

@@ -1,7 +1,9 @@
 // `tembrix report`: a loop-back quality report in one run, in this order: a
 // loop check, the frequency response (a swept sine, or the stepped sweep),
 // THD and THD+N, the dynamic range, the noise. The only file that knows that
-// order.
+// order. With two channels each figure is measured on both inputs at once,
+// and the crosstalk and channel match follow; with a reference channel the
+// figures are the other channel's, its response re the reference.
 #pragma once
 
 #include "cli/CommandLine.h"
@@ -12,6 +14,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace cli {
 
@@ -33,23 +36,34 @@ class ReportCommand : public MeasurementCommand {
     RunEnd MeasureDistortion(BlockHandOff& blocks);
     RunEnd MeasureDynamicRange(BlockHandOff& blocks);
     RunEnd MeasureNoise(BlockHandOff& blocks);
-    // The report's tone at `toneDbfs`, measured over settled blocks.
-    RunEnd MeasureTone(BlockHandOff& blocks, double toneDbfs, DistortionMeter::Result& result);
+    // The report's tone at `toneDbfs`, measured over settled blocks on each
+    // channel reported.
+    RunEnd MeasureTone(BlockHandOff& blocks, double toneDbfs,
+                       std::vector<DistortionMeter::Result>& results);
+    void SetMeasured(ReportPart part);
 
     // The report's tone at 997 Hz, rounded to the nearest 16-bit value.
     void PlayTestTone(double dbfs);
     void PlaySilence();
-    // Skips the blocks that may still carry what played before, then hands
-    // `count` blocks with no dropped blocks or gaps before them to `take`.
-    RunEnd TakeSettledBlocks(BlockHandOff& blocks, int count,
-                             const std::function<void(const double*)>& take);
+    // Skips the blocks that may still carry what played before, then calls
+    // `take` for `count` blocks with no dropped blocks or gaps before them,
+    // each in SampleBlock.
+    RunEnd TakeSettledBlocks(BlockHandOff& blocks, int count, const std::function<void()>& take);
     int WriteReport(ResultFile& output, const RunEnd& end);
     void Say(const char* line) const;
 
     const CommandLine& m_command;
+    std::optional<int> m_reference; // the reference channel's index
+    // The input channels reported, each with its report: the only one, both,
+    // or the one measured re the reference.
+    std::vector<int> m_reported;
+    std::vector<LoopbackReport> m_reports;
     SweepRunner m_runner;
     std::optional<SweptSineRunner> m_sweptSine; // unless the stepped sweep is asked for
-    LoopbackReport m_report;
+    // Two channels without a reference: how they compare.
+    std::optional<Crosstalk> m_leftToRight;
+    std::optional<Crosstalk> m_rightToLeft;
+    std::optional<ChannelMatch> m_match;
 };
 
 } // namespace cli

@@ -2,57 +2,15 @@
 
 #include "dsp/SignalFormat.h"
 #include "measure/BandPower.h"
+#include "measure/Json.h"
 #include "measure/NumberFormat.h"
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <numbers>
 
 namespace {
-
-// Shortest round-trip; not a number or infinite is null.
-std::string JsonNumber(double value) {
-    if (!std::isfinite(value))
-        return "null";
-    std::array<char, 64> text;
-    const auto end = std::to_chars(text.begin(), text.end(), value).ptr;
-    return {text.begin(), end};
-}
-
-std::string JsonString(const std::string& value) {
-    std::string out = "\"";
-    for (const char c : value) {
-        if (c == '"' || c == '\\')
-            out += {'\\', c};
-        else if (static_cast<unsigned char>(c) < 0x20)
-            out += ' ';
-        else
-            out += c;
-    }
-    return out + "\"";
-}
-
-// JSON values are built as text, inside out; a compact layout, one member a
-// line at the top.
-std::string JsonArray(const std::vector<std::string>& values) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < values.size(); ++i)
-        out += (i ? ", " : "") + values[i];
-    return out + "]";
-}
-
-// A member's own lines (a nested object's) move in with it.
-std::string JsonObject(const std::vector<std::pair<std::string, std::string>>& members) {
-    std::string out = "{";
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        out += (i ? ",\n  " : "\n  ") + JsonString(members[i].first) + ": ";
-        for (const char c : members[i].second)
-            out += c == '\n' ? std::string("\n  ") : std::string(1, c);
-    }
-    return out + "\n}";
-}
 
 constexpr double NotMeasured = LoopbackReport::NotMeasured;
 
@@ -265,8 +223,11 @@ std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits
     const Limited limited = AtFormatLimit(report, limits);
     Table table;
     table.Text("Tembrix " + run.version + " loop-back report" +
+               (report.channel.empty() ? "" : ", " + report.channel + " channel") +
                (report.Complete() ? "" : " (incomplete)") + ", " + run.dateTime + "\n");
     table.Line("audio", run.audio, "");
+    if (!report.referenceChannel.empty())
+        table.Line("reference channel", report.referenceChannel + " (the response is re it)", "");
     table.Line("input", run.inputDevice, "");
     table.Line("output", run.outputDevice, "");
     if (report.method == ResponseMethod::SweptSine)
@@ -401,6 +362,9 @@ std::string ReportJson(const LoopbackReport& report, const FormatLimits& limits)
     return JsonObject(
                {{"version", JsonString(run.version)},
                 {"date", JsonString(run.dateTime)},
+                {"channel", report.channel.empty() ? "null" : JsonString(report.channel)},
+                {"reference_channel",
+                 report.referenceChannel.empty() ? "null" : JsonString(report.referenceChannel)},
                 {"complete", report.Complete() ? "true" : "false"},
                 {"audio", JsonString(run.audio)},
                 {"input", JsonString(run.inputDevice)},

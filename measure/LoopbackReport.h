@@ -46,6 +46,11 @@ struct LoopbackReport {
     static constexpr double NotMeasured = std::numeric_limits<double>::quiet_NaN();
 
     RunInfo run;
+    // In a run of two input channels: the one this report is of ("left" or
+    // "right"), and the reference channel when its response is the
+    // measured channel's re the reference's. Empty otherwise.
+    std::string channel;
+    std::string referenceChannel;
     ResponseMethod method = ResponseMethod::SteppedSweep;
     std::bitset<ReportPartCount> measured; // by ReportPart: measured whole
     std::string stopReason;                // why it ended early; empty when complete

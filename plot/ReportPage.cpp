@@ -521,21 +521,45 @@ std::string NoiseSection(const LoopbackReport& report) {
                          "Tone off, rectangle window, blocks averaged; dB re a full-scale sine.");
 }
 
+// From "<!DOCTYPE html>" to the page's heading.
+std::string PageHead(const std::string& name, const std::string& dateTime) {
+    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+           "<title>" +
+           name + ", " + Escaped(dateTime) + "</title>\n<style>\n" + Style +
+           "</style>\n</head>\n<body>\n<h1>" + name + "</h1>\n";
+}
+
+std::string PlotSections(const LoopbackReport& report) {
+    return ResponseSection(report) + DistortionCurveSection(report) + DistortionSection(report) +
+           NoiseSection(report);
+}
+
+std::string PageName(bool complete) {
+    return std::string("Tembrix loop-back report") + (complete ? "" : " (incomplete)");
+}
+
 } // namespace
 
 std::string ReportHtml(const LoopbackReport& report, const FormatLimits& limits) {
-    const std::string name =
-        std::string("Tembrix loop-back report") + (report.Complete() ? "" : " (incomplete)");
-    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                       "<title>" +
-                       name + ", " + Escaped(report.run.dateTime) + "</title>\n<style>\n" + Style +
-                       "</style>\n</head>\n<body>\n<h1>" + name + "</h1>\n";
+    std::string html = PageHead(PageName(report.Complete()), report.run.dateTime);
     html +=
         "<h2>Settings and figures</h2>\n<pre>" + Escaped(ReportTable(report, limits)) + "</pre>\n";
-    html += ResponseSection(report);
-    html += DistortionCurveSection(report);
-    html += DistortionSection(report);
-    html += NoiseSection(report);
+    html += PlotSections(report);
+    return html + "</body>\n</html>\n";
+}
+
+// Each channel's figures and plots under its own heading, then how they
+// compare.
+std::string ReportHtml(const ChannelsReport& report, const FormatLimits& limits) {
+    const bool complete = report.channels[0].Complete() && report.channels[1].Complete();
+    std::string html = PageHead(PageName(complete), report.channels[0].run.dateTime);
+    for (const LoopbackReport& channel : report.channels) {
+        const std::string name = channel.channel == "left" ? "Left channel" : "Right channel";
+        html += "<h2>" + name + ": settings and figures</h2>\n<pre>" +
+                Escaped(ReportTable(channel, limits)) + "</pre>\n";
+        html += PlotSections(channel);
+    }
+    html += "<h2>Channels</h2>\n<pre>" + Escaped(ChannelsSummaryText(report)) + "</pre>\n";
     return html + "</body>\n</html>\n";
 }

@@ -6,6 +6,7 @@
 // which writes this page, has no display.
 #pragma once
 
+#include "measure/ChannelsReport.h"
 #include "measure/LoopbackReport.h"
 #include "plot/Surface.h"
 
@@ -29,3 +30,6 @@ constexpr COLORREF ReportCurveColor = RGB(0x1F, 0x4E, 0x9A);
 // (an empty spectrum, or a noise measurement that found digital silence)
 // is replaced by a sentence saying so.
 std::string ReportHtml(const LoopbackReport& report, const FormatLimits& limits);
+// A report of two channels: each channel's table and plots under its own
+// heading, then the crosstalk and the channel match.
+std::string ReportHtml(const ChannelsReport& report, const FormatLimits& limits);
