@@ -49,7 +49,8 @@ void FindGainFigures(std::span<const ResponsePoint> differences, ChannelMatch& m
 // A figure that rounds to zero reads the same whichever side it came from.
 std::string FigureText(double db, int decimals) {
     std::string text = FixedText(db, decimals);
-    if (text.starts_with('-') && text.find_first_not_of("-0.") == std::string::npos)
+    if (text.size() > 1 && text.starts_with('-') &&
+        text.find_first_not_of("-0.") == std::string::npos)
         text.erase(0, 1);
     return text;
 }

@@ -42,8 +42,9 @@ std::vector<ResponsePoint> SteppedRatio(std::span<const ResponsePoint> measured,
 
 // The value at 1 kHz of the levels at the points (in ascending frequency):
 // a point's own at 1000 Hz, else interpolated linearly in dB over
-// log(frequency) between the nearest points below and above with finite
-// levels; none when 1 kHz is not enclosed so.
+// log(frequency) between the points next below and next above it; none
+// when either is missing or its level is not finite (never a value taken
+// from farther away).
 std::optional<double> LevelAt1kHz(std::span<const ResponsePoint> points);
 
 // Crosstalk: what a channel that is not driven picks up of the driven one.
