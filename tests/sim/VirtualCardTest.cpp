@@ -266,9 +266,9 @@ TEST_F(VirtualCardTest, ClockRunsOnlyWhileADeviceIsOpen) {
 }
 
 TEST_F(VirtualCardTest, RefusesWhatItCannotDoAndSaysWhy) {
-    WAVEFORMATEX stereo{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-    EXPECT_EQ(card.openOutput(stereo, player), WAVERR_BADFORMAT);
-    EXPECT_NE(card.lastFailure().find("mono only"), std::string::npos);
+    WAVEFORMATEX threeChannels{WAVE_FORMAT_PCM, 3, 44100, 264600, 6, 16, 0};
+    EXPECT_EQ(card.openOutput(threeChannels, player), WAVERR_BADFORMAT);
+    EXPECT_NE(card.lastFailure().find("1 or 2 channels only, not 3"), std::string::npos);
     WAVEFORMATEX otherRate{WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
     EXPECT_EQ(card.openInput(otherRate, recorder), WAVERR_BADFORMAT);
     EXPECT_NE(card.lastFailure().find("44100 Hz, not 48000 Hz"), std::string::npos);
