@@ -369,7 +369,7 @@ class SettingsReader {
             return refusePair(pair, "expected key=value", error);
         std::string_view name = keyValue->first;
         std::optional<std::size_t> channel;
-        for (std::size_t c = 0; c < ChannelPrefixes.size(); ++c)
+        for (std::size_t c = 0; c < ChannelPrefixes.size() && !channel; ++c)
             if (name.starts_with(ChannelPrefixes[c])) {
                 channel = c;
                 name.remove_prefix(ChannelPrefixes[c].size());
@@ -377,34 +377,49 @@ class SettingsReader {
         const std::size_t index = findKey(name);
         if (index == Keys.size())
             return refusePair(pair,
-                              "unknown key; the keys are " + knownKeys() +
-                                  ", those of a channel also as left.KEY or right.KEY",
+                              "unknown key (a device's key may take a left. or right. prefix); "
+                              "the keys are " +
+                                  knownKeys(),
                               error);
-        const Key& key = Keys[index];
         if (m_channels == ChannelCount::One && (channel || index == CrosstalkKey))
             return refusePair(pair, "a setting of two channels, where one is described", error);
         std::string reason;
-        if (key.card) {
-            if (channel)
-                return refusePair(pair,
-                                  std::string(name) + " is the whole card's: give it without " +
-                                      std::string(ChannelPrefixes[*channel]),
-                                  error);
-            if (std::exchange(m_cardGiven[index], true))
-                return refusePair(pair, std::string(name) + " is given twice", error);
-            if (!key.card(keyValue->second, m_card, reason))
-                return refusePair(pair, reason, error);
-            return true;
+        const bool applied = Keys[index].card
+                                 ? applyToCard(index, channel, keyValue->second, reason)
+                                 : applyToChannels(index, channel, keyValue->second, reason);
+        if (!applied)
+            return refusePair(pair, reason, error);
+        return true;
+    }
+
+  private:
+    bool applyToCard(std::size_t index, std::optional<std::size_t> channel, std::string_view value,
+                     std::string& reason) {
+        const std::string name(Keys[index].name);
+        if (channel) {
+            reason = name + " is the whole card's: give it without " +
+                     std::string(ChannelPrefixes[*channel]);
+            return false;
         }
+        if (std::exchange(m_cardGiven[index], true)) {
+            reason = name + " is given twice";
+            return false;
+        }
+        return Keys[index].card(value, m_card, reason);
+    }
+
+    // To the one channel named, or to both.
+    bool applyToChannels(std::size_t index, std::optional<std::size_t> channel,
+                         std::string_view value, std::string& reason) {
         const Given scope = channel ? Given::ForOne : Given::ForBoth;
         for (std::size_t c = 0; c < 2; ++c)
             if ((!channel || *channel == c) && !mayGive(index, c, scope, reason))
-                return refusePair(pair, reason, error);
+                return false;
         for (std::size_t c = 0; c < 2; ++c) {
             if (channel && *channel != c)
                 continue;
-            if (!key.channel(keyValue->second, c == 0 ? m_card.left : m_card.right, reason))
-                return refusePair(pair, reason, error);
+            if (!Keys[index].channel(value, c == 0 ? m_card.left : m_card.right, reason))
+                return false;
             if (index == WireKey)
                 m_given[c].fill(Given::No); // keys after it may change the wire
             m_given[c][index] = scope;
@@ -412,7 +427,6 @@ class SettingsReader {
         return true;
     }
 
-  private:
     bool mayGive(std::size_t index, std::size_t channel, Given scope, std::string& reason) const {
         for (std::size_t other = 0; other < Keys.size(); ++other) {
             if (other != index && (index != WireKey || !Keys[other].channel))

@@ -254,6 +254,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Refused{"gain=3,wire=on", "it would undo gain"},
                     Refused{"right.wire=off", "expected wire=on"},
                     Refused{"centre.gain=1", "'centre.gain=1': unknown key"},
+                    Refused{"left.right.gain=1", "'left.right.gain=1': unknown key"},
                     Refused{"left.gain=1,right.highpass=0/2", "'right.highpass=0/2'"}));
 
 TEST(TwoChannelSettings, OneChannelsSettingsRefuseWhatOnlyACardHas) {
