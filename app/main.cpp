@@ -28,7 +28,7 @@ void SelectSoundCard(const cli::CommandLine& command) {
         return;
     }
     VirtualCard& card = sim::TheVirtualCard();
-    card.setModel(command.virtualCard);
+    card.setCardModel(command.virtualCard);
     card.setClock(command.fast ? VirtualCard::Clock::Fast : VirtualCard::Clock::RealTime);
     platform::UseSoundCard(card, platform::AudioBackend::Virtual);
 }

@@ -56,9 +56,12 @@ constexpr const char* CardOptions =
     R"(  --audio=system|virtual   the default input and output devices through
                            PortAudio (default), or the built-in virtual
                            loop-back card with a simulated device under test
-  --virtual-card=SETTINGS  with --audio=virtual: the device under test, as
-                           comma-separated key=value pairs, each optional
-                           (the rest as the default card):
+  --virtual-card=SETTINGS  with --audio=virtual: the devices under test of
+                           the card's two channels, as comma-separated
+                           key=value pairs, each optional (the rest as the
+                           default card), applied from left to right; a
+                           device's key sets both channels, or one as
+                           left.KEY=VALUE or right.KEY=VALUE:
                              gain=DB            gain
                              highpass=HZ/ORDER  Butterworth high-pass, or off
                              lowpass=HZ/ORDER   Butterworth low-pass, or off
@@ -69,6 +72,14 @@ constexpr const char* CardOptions =
                                                 fundamental of a full-scale sine,
                                                 or off
                              latency=FRAMES     0 to 8192
+                             wire=on            a bit-exact wire without delay
+                                                (keys after it may change it)
+                           and for the whole card, without a prefix:
+                             crosstalk=DB       each input also hears the
+                                                other channel's device output
+                                                at DB (0 or less), so the
+                                                silent input reads exactly DB
+                                                re the driven one; or off
                            and faults to test the instrument's recovery, once
                            that many seconds of audio have passed:
                              die-after=SECONDS  both streams die (they are
@@ -81,6 +92,9 @@ constexpr const char* CardOptions =
                                                 that long (0 to 60) after
                                                 every open
                            e.g. gain=-6,highpass=100/2,lowpass=off,noise=-90
+                           or right.wire=on,crosstalk=-70
+                           A mono stream plays on both output channels and
+                           records the left input channel.
   --input=DEV, --output=DEV
                            with --audio=system: the input or the output
                            device, as its index in --list-devices or a part of

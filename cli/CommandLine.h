@@ -18,8 +18,8 @@ enum class Subcommand { Window, Sweep, Spectrum, Report, Response };
 struct CommandLine {
     Subcommand subcommand = Subcommand::Window;
     platform::AudioBackend audio = platform::AudioBackend::System;
-    bool fast = false; // the virtual card's fast clock
-    DeviceModel virtualCard = DeviceModel::ConsumerCard();
+    bool fast = false;     // the virtual card's fast clock
+    CardModel virtualCard; // the consumer card on both channels
     // The system card's devices, as DEV from --list-devices (an index or a
     // part of a name); none given: the default, or the window's remembered
     // choice. Resolved once PortAudio can list them.

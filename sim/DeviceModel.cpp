@@ -103,12 +103,31 @@ double uniformOpenBelow(std::uint64_t& state) {
     return (static_cast<double>(nextRandom(state) >> 11) + 1.0) * 0x1.0p-53;
 }
 
-std::int16_t toSample(double x) {
-    const double scaled = std::clamp(x * FullScale, -FullScale, FullScale - 1.0);
-    return static_cast<std::int16_t>(std::lround(scaled));
+// Another starting point of splitmix64's sequence, far from the left's.
+constexpr std::uint64_t RightChannelSeedMask = 0xD1B54A32D192ED03ULL;
+
+bool sameCardWideSettings(const DeviceModel& a, const DeviceModel& b) {
+    return a.sampleRate == b.sampleRate && a.streamsDieAfterSeconds == b.streamsDieAfterSeconds &&
+           a.inputOverflowsAfterSeconds == b.inputOverflowsAfterSeconds &&
+           a.inputStartDelaySeconds == b.inputStartDelaySeconds;
 }
 
 } // namespace
+
+std::int16_t RecordedSample(double deviceOutput) {
+    const double scaled = std::clamp(deviceOutput * FullScale, -FullScale, FullScale - 1.0);
+    return static_cast<std::int16_t>(std::lround(scaled));
+}
+
+CardModel::CardModel(const DeviceModel& both) : left(both), right(both) {
+    right.noiseSeed ^= RightChannelSeedMask;
+}
+
+bool CardModel::valid() const {
+    const bool crosstalkValid =
+        crosstalkDb == Off || (std::isfinite(crosstalkDb) && crosstalkDb <= 0.0);
+    return left.valid() && right.valid() && sameCardWideSettings(left, right) && crosstalkValid;
+}
 
 DeviceModel DeviceModel::IdealWire() {
     DeviceModel wire;
@@ -159,12 +178,21 @@ DeviceSimulator::DeviceSimulator(const DeviceModel& model)
         m_sections.push_back({section});
 }
 
+double DeviceSimulator::step(std::int16_t played) {
+    const double x = played / FullScale * m_gain;
+    return delay(filter(distort(x)) + interference());
+}
+
 void DeviceSimulator::process(const std::int16_t* played, std::int16_t* recorded,
                               std::size_t frames) {
-    for (std::size_t i = 0; i < frames; ++i) {
-        const double x = played[i] / FullScale * m_gain;
-        recorded[i] = toSample(delay(filter(distort(x)) + interference()));
-    }
+    for (std::size_t i = 0; i < frames; ++i)
+        recorded[i] = RecordedSample(step(played[i]));
+}
+
+void DeviceSimulator::processUnrounded(const std::int16_t* played, double* output,
+                                       std::size_t frames) {
+    for (std::size_t i = 0; i < frames; ++i)
+        output[i] = step(played[i]);
 }
 
 // A full-scale sine x = sin(t) gives x^2 = (1 - cos 2t) / 2 and

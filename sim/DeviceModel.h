@@ -18,6 +18,8 @@ struct FilterCorner {
     int order; // 0: no filter; 1 to MaxFilterOrder: Butterworth of that order
 };
 
+// One channel of the card: what its input records of what its output plays.
+
 struct DeviceModel {
     static constexpr int MaxFilterOrder = 8;
     static constexpr std::size_t MaxLatencyFrames = 10 * 48000;
@@ -37,6 +39,8 @@ struct DeviceModel {
     double secondHarmonicDb = Off;
     double thirdHarmonicDb = Off;
     std::uint64_t noiseSeed = 0x5EED;
+    // The rate, the faults and the start delay below are the whole card's:
+    // a CardModel keeps them alike in both channels.
     // Faults for tests, not part of the device: seconds of audio after the
     // model is set at which both streams die, or the input overflows, once.
     // Negative: never.
@@ -69,6 +73,29 @@ struct DeviceModel {
     double PhaseDeg(double frequencyHz) const;
 };
 
+// The whole two-channel card: each channel its own device, and crosstalk
+// between them. Each input hears its own channel's device output plus the
+// other channel's (after that channel's model, before the 16-bit rounding)
+// scaled by 10^(crosstalkDb / 20), so the crosstalk measured (the silent
+// channel's input over the driven channel's) is exactly crosstalkDb at every
+// frequency.
+struct CardModel {
+    DeviceModel left;
+    DeviceModel right;
+    double crosstalkDb = Off; // at most 0 dB; Off: no leak at all
+
+    // The consumer card on both channels.
+    CardModel() : CardModel(DeviceModel::ConsumerCard()) {}
+    // Both channels alike, no crosstalk: what a mono card of that model did.
+    // The right channel's noise gets a seed of its own, so that the two
+    // channels' noise differs.
+    CardModel(const DeviceModel& both); // NOLINT(google-explicit-constructor)
+
+    // Each channel valid, both at the same rate with the same faults and
+    // start delay, and the crosstalk Off or finite and at most 0 dB.
+    bool valid() const;
+};
+
 // One filter section, first order (b2 = a2 = 0) or second order:
 // H(z) = (b0 + b1 z^-1 + b2 z^-2) / (1 + a1 z^-1 + a2 z^-2).
 struct FilterSection {
@@ -79,6 +106,10 @@ struct FilterSection {
 // prototypes through the bilinear transform, prewarped at the corners.
 std::vector<FilterSection> DesignFilters(const DeviceModel& model);
 
+// A device output (1.0 is full scale) as the input's 16-bit converter
+// records it: rounded, and clipped at full scale.
+std::int16_t RecordedSample(double deviceOutput);
+
 // Runs the model over a stream of samples. Allocates on construction only.
 class DeviceSimulator {
   public:
@@ -86,8 +117,12 @@ class DeviceSimulator {
 
     // What the input records while `frames` samples of `played` are played.
     void process(const std::int16_t* played, std::int16_t* recorded, std::size_t frames);
+    // The same before the input's rounding: the device's output, so that
+    // another channel's input can hear it too.
+    void processUnrounded(const std::int16_t* played, double* output, std::size_t frames);
 
   private:
+    double step(std::int16_t played);
     double distort(double x) const;
     double filter(double x);
     double interference();

@@ -121,7 +121,7 @@ MMRESULT VirtualCard::closeInput() {
 }
 
 std::string VirtualCard::deviceName(WaveDirection) const {
-    return "virtual loop-back card: " + DescribeVirtualCard(model());
+    return "virtual loop-back card: " + DescribeVirtualCard(cardModel());
 }
 
 std::string VirtualCard::lastFailure() const {
@@ -162,7 +162,7 @@ void VirtualCard::reset() {
         m_watcher = nullptr;
     }
     std::lock_guard lock(m_mutex);
-    m_model = DeviceModel::ConsumerCard();
+    m_model = CardModel();
     m_modelChanged = true;
     m_streamsDieAt = Never;
     m_overflowAt = Never;
@@ -178,21 +178,29 @@ void VirtualCard::reset() {
     m_wake.notify_all();
 }
 
-bool VirtualCard::setModel(const DeviceModel& model) {
+bool VirtualCard::setCardModel(const CardModel& card) {
     std::lock_guard lock(m_mutex);
     const bool running = m_output || m_input;
-    if (!model.valid() || (running && model.sampleRate != m_model.sampleRate))
+    if (!card.valid() || (running && card.left.sampleRate != m_model.left.sampleRate))
         return false;
-    m_model = model;
+    m_model = card;
     m_modelChanged = true;
-    m_streamsDieAt = frameAfter(model.streamsDieAfterSeconds);
-    m_overflowAt = frameAfter(model.inputOverflowsAfterSeconds);
+    m_streamsDieAt = frameAfter(card.left.streamsDieAfterSeconds);
+    m_overflowAt = frameAfter(card.left.inputOverflowsAfterSeconds);
     return true;
 }
 
-DeviceModel VirtualCard::model() const {
+CardModel VirtualCard::cardModel() const {
     std::lock_guard lock(m_mutex);
     return m_model;
+}
+
+bool VirtualCard::setModel(const DeviceModel& model) {
+    return setCardModel(CardModel(model));
+}
+
+DeviceModel VirtualCard::model() const {
+    return cardModel().left;
 }
 
 void VirtualCard::setClock(Clock clock) {
@@ -250,10 +258,11 @@ MMRESULT VirtualCard::open(WaveDirection direction, const WAVEFORMATEX& format,
     if (const MMRESULT result = startClock())
         return result;
     opened = &client;
+    m_channels[directionIndex(direction)] = format.nChannels;
     if (direction == WaveDirection::Input)
-        m_inputStartsAt =
-            SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
-                                     std::chrono::duration<double>(m_model.inputStartDelaySeconds));
+        m_inputStartsAt = SteadyClock::now() +
+                          std::chrono::duration_cast<SteadyClock::duration>(
+                              std::chrono::duration<double>(m_model.left.inputStartDelaySeconds));
     m_wake.notify_all();
     return MMSYSERR_NOERROR;
 }
@@ -285,21 +294,21 @@ StreamClient*& VirtualCard::clientOf(WaveDirection direction) {
 MMRESULT VirtualCard::checkFormat(const WAVEFORMATEX& format) {
     if (format.wFormatTag != WAVE_FORMAT_PCM || format.wBitsPerSample != 16)
         return fail(WAVERR_BADFORMAT, "16-bit PCM only");
-    if (format.nChannels != 1)
+    if (format.nChannels < 1 || format.nChannels > MostChannels)
         return fail(WAVERR_BADFORMAT,
-                    "mono only, not " + std::to_string(format.nChannels) + " channels");
-    if (format.nSamplesPerSec != m_model.sampleRate)
-        return fail(WAVERR_BADFORMAT,
-                    "the device model runs at " + std::to_string(std::lround(m_model.sampleRate)) +
-                        " Hz, not " + std::to_string(format.nSamplesPerSec) + " Hz");
+                    "1 or 2 channels only, not " + std::to_string(format.nChannels));
+    const double rate = m_model.left.sampleRate;
+    if (format.nSamplesPerSec != rate)
+        return fail(WAVERR_BADFORMAT, "the device model runs at " +
+                                          std::to_string(std::lround(rate)) + " Hz, not " +
+                                          std::to_string(format.nSamplesPerSec) + " Hz");
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT VirtualCard::startClock() {
     if (m_clockThread.joinable())
         return MMSYSERR_NOERROR;
-    m_simulator.emplace(m_model);
-    m_modelChanged = false;
+    rebuildSimulation();
     m_stopClock = false;
     try {
         m_clockThread = std::thread([this] { runClock(); });
@@ -323,7 +332,7 @@ void VirtualCard::stopClockIfIdle(std::unique_lock<std::mutex>& lock) {
 
 void VirtualCard::runClock() {
     std::unique_lock lock(m_mutex);
-    Pacer pacer(m_model.sampleRate);
+    Pacer pacer(m_model.left.sampleRate);
     while (!m_stopClock) {
         if (m_clock == Clock::Fast) {
             if (const std::size_t frames = fastStep())
@@ -379,10 +388,15 @@ std::size_t VirtualCard::fastStep() {
 // is counted as lost and the input told of it, as a real card's overflow.
 // The clients are called as a real card's audio thread calls them.
 void VirtualCard::runPeriod(std::unique_lock<std::mutex>& lock, std::size_t frames) {
-    if (m_modelChanged) {
-        m_simulator.emplace(m_model);
-        m_modelChanged = false;
-    }
+    if (m_modelChanged)
+        rebuildSimulation();
+    const int outputChannels = m_output ? m_channels[0] : 1;
+    const int inputChannels = m_input ? m_channels[1] : 1;
+    const bool rightHeard = m_input && (inputChannels == 2 || m_crosstalk != 0.0);
+    if (!rightHeard)
+        m_right.reset();
+    else if (!m_right)
+        m_right.emplace(m_model.right);
     StreamClient* output = m_dead[0] ? nullptr : m_output;
     // An input that waits to start records nothing and loses nothing.
     StreamClient* input = inputRecords() && !inputWaitsToStart() ? m_input : nullptr;
@@ -396,8 +410,8 @@ void VirtualCard::runPeriod(std::unique_lock<std::mutex>& lock, std::size_t fram
         if (output)
             output->render(m_played.data(), frames);
         else
-            std::fill_n(m_played.begin(), frames, std::int16_t{0});
-        m_simulator->process(m_played.data(), m_recorded.data(), frames);
+            std::fill_n(m_played.begin(), frames * outputChannels, std::int16_t{0});
+        simulate(frames, outputChannels, inputChannels);
         if (input) {
             const std::size_t delivered = overflow ? 0 : std::min(frames, input->queuedFrames());
             if (delivered > 0)
@@ -417,10 +431,49 @@ void VirtualCard::runPeriod(std::unique_lock<std::mutex>& lock, std::size_t fram
     m_periodEnded.notify_all();
 }
 
+void VirtualCard::rebuildSimulation() {
+    m_left.emplace(m_model.left);
+    m_right.reset();
+    m_crosstalk = std::pow(10.0, m_model.crosstalkDb / 20.0);
+    m_modelChanged = false;
+}
+
+// A mono output plays on both channels; a mono input records the left one.
+// Without anything that hears the right channel, the left alone runs, as a
+// mono card.
+void VirtualCard::simulate(std::size_t frames, int outputChannels, int inputChannels) {
+    const std::int16_t* playedLeft = m_played.data();
+    const std::int16_t* playedRight = m_played.data();
+    if (outputChannels == 2) {
+        for (std::size_t i = 0; i < frames; ++i) {
+            m_playedLeft[i] = m_played[2 * i];
+            m_playedRight[i] = m_played[2 * i + 1];
+        }
+        playedLeft = m_playedLeft.data();
+        playedRight = m_playedRight.data();
+    }
+    if (!m_right) {
+        m_left->process(playedLeft, m_recorded.data(), frames);
+        return;
+    }
+    m_left->processUnrounded(playedLeft, m_leftOutput.data(), frames);
+    m_right->processUnrounded(playedRight, m_rightOutput.data(), frames);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double left = m_leftOutput[i], right = m_rightOutput[i];
+        if (inputChannels == 2) {
+            m_recorded[2 * i] = RecordedSample(left + m_crosstalk * right);
+            m_recorded[2 * i + 1] = RecordedSample(right + m_crosstalk * left);
+        } else {
+            m_recorded[i] = RecordedSample(left + m_crosstalk * right);
+        }
+    }
+}
+
 std::uint64_t VirtualCard::frameAfter(double seconds) const {
     if (seconds < 0.0)
         return Never;
-    return m_framesElapsed + static_cast<std::uint64_t>(std::llround(seconds * m_model.sampleRate));
+    return m_framesElapsed +
+           static_cast<std::uint64_t>(std::llround(seconds * m_model.left.sampleRate));
 }
 
 void VirtualCard::applyDueFaults() {

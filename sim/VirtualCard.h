@@ -1,5 +1,9 @@
 // The built-in loop-back sound card: its input records what its output
-// plays, passed through a simulated device under test (DeviceModel). One
+// plays, passed through a simulated device under test, one per channel
+// (CardModel). Streams have one or two channels each way; a two-channel
+// stream's buffers hold interleaved left, right frames, and `frames` counts
+// frames. A mono output plays on both channels; a mono input records the
+// left one. One
 // clock thread drives both directions while a device is open, either in real
 // time or, for tests, as fast as the clients keep their buffers queued. Tests
 // also use it to make device operations fail, to hide the devices, and to
@@ -73,8 +77,14 @@ class VirtualCard : public SoundCard {
     // False, and nothing changes, for an invalid model or for another sample
     // rate while a device is open. The simulation starts afresh (filters at
     // rest, the noise from its seed) whenever the clock starts, and with the
-    // next period after a change.
+    // next period after a change; the right channel's also whenever something
+    // starts to hear it (a two-channel input, or crosstalk), as it is not
+    // simulated while nothing does.
+    bool setCardModel(const CardModel& card);
+    CardModel cardModel() const;
+    // Both channels alike, without crosstalk.
     bool setModel(const DeviceModel& model);
+    // The left channel's.
     DeviceModel model() const;
     void setClock(Clock clock);
     void setDeviceCounts(UINT outputs, UINT inputs);
@@ -116,6 +126,8 @@ class VirtualCard : public SoundCard {
     bool inputWaitsToStart() const; // caller holds m_mutex
     std::size_t fastStep();
     void runPeriod(std::unique_lock<std::mutex>& lock, std::size_t frames);
+    void rebuildSimulation(); // caller holds m_mutex
+    void simulate(std::size_t frames, int outputChannels, int inputChannels);
     void awaitPeriodEnd(std::unique_lock<std::mutex>& lock);
     std::uint64_t frameAfter(double seconds) const; // caller holds m_mutex
     void applyDueFaults();                          // caller holds m_mutex
@@ -126,9 +138,9 @@ class VirtualCard : public SoundCard {
     mutable std::mutex m_mutex; // all below, but what the clock thread keeps to itself
     std::condition_variable m_wake;
     std::condition_variable m_periodEnded;
-    DeviceModel m_model;
-    bool m_modelChanged = false; // the clock thread rebuilds the simulation
-    std::optional<DeviceSimulator> m_simulator;
+    CardModel m_model;
+    bool m_modelChanged = false;         // the clock thread rebuilds the simulation
+    std::array<int, 2> m_channels{1, 1}; // of the open streams, by direction
     Clock m_clock = Clock::RealTime;
     UINT m_outputCount = 1;
     UINT m_inputCount = 1;
@@ -151,8 +163,16 @@ class VirtualCard : public SoundCard {
     std::uint64_t m_framesElapsed = 0;
     std::string m_lastFailure;
     // The clock thread's alone, as is the simulation while a period runs.
-    std::array<std::int16_t, PeriodFrames> m_played{};
-    std::array<std::int16_t, PeriodFrames> m_recorded{};
+    static constexpr int MostChannels = 2;
+    std::optional<DeviceSimulator> m_left;
+    std::optional<DeviceSimulator> m_right; // only while something hears it
+    double m_crosstalk = 0.0;               // the leak's amplitude factor
+    std::array<std::int16_t, MostChannels * PeriodFrames> m_played{};
+    std::array<std::int16_t, PeriodFrames> m_playedLeft{};
+    std::array<std::int16_t, PeriodFrames> m_playedRight{};
+    std::array<double, PeriodFrames> m_leftOutput{};
+    std::array<double, PeriodFrames> m_rightOutput{};
+    std::array<std::int16_t, MostChannels * PeriodFrames> m_recorded{};
 
     std::mutex m_faultMutex;
     FaultPlan m_faults;

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <numbers>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -243,24 +245,69 @@ bool applyStartDelay(std::string_view value, DeviceModel& model, std::string& re
     return true;
 }
 
+// A bit-exact wire without delay in place of the channel's device; the
+// card's own settings stay.
+DeviceModel wired(const DeviceModel& channel) {
+    DeviceModel wire = DeviceModel::IdealWire();
+    wire.sampleRate = channel.sampleRate;
+    wire.noiseSeed = channel.noiseSeed;
+    wire.streamsDieAfterSeconds = channel.streamsDieAfterSeconds;
+    wire.inputOverflowsAfterSeconds = channel.inputOverflowsAfterSeconds;
+    wire.inputStartDelaySeconds = channel.inputStartDelaySeconds;
+    return wire;
+}
+
+bool applyWire(std::string_view value, DeviceModel& model, std::string& reason) {
+    if (value != "on") {
+        reason = "expected wire=on";
+        return false;
+    }
+    model = wired(model);
+    return true;
+}
+
+bool applyCrosstalk(std::string_view value, CardModel& card, std::string& reason) {
+    double db = 0.0;
+    if (!readLevel(value, OffAllowed::Yes, db, reason))
+        return false;
+    if (db > 0.0) {
+        reason = "the crosstalk must be at most 0 dB";
+        return false;
+    }
+    card.crosstalkDb = db;
+    return true;
+}
+
+using ChannelSetter = bool (*)(std::string_view value, DeviceModel& model, std::string& reason);
+using CardSetter = bool (*)(std::string_view value, CardModel& card, std::string& reason);
+
+// The card-wide settings that each channel's model carries, kept alike.
+template <ChannelSetter set>
+bool onBothChannels(std::string_view value, CardModel& card, std::string& reason) {
+    return set(value, card.left, reason) && set(value, card.right, reason);
+}
+
+// A key sets one channel's device (`channel`) or the whole card (`card`).
 struct Key {
     std::string_view name;
-    bool (*apply)(std::string_view value, DeviceModel& model, std::string& reason);
+    ChannelSetter channel;
+    CardSetter card;
 };
 
-// In the order that DescribeVirtualCard writes them.
-constexpr std::array<Key, 11> Keys{{
-    {"gain", applyGain},
-    {"highpass", applyHighPass},
-    {"lowpass", applyLowPass},
-    {"noise", applyNoise},
-    {"hum", applyHum},
-    {"h2", applySecondHarmonic},
-    {"h3", applyThirdHarmonic},
-    {"latency", applyLatency},
-    {"die-after", applyDeath},
-    {"overflow-after", applyOverflow},
-    {"start-delay", applyStartDelay},
+constexpr std::array<Key, 13> Keys{{
+    {"gain", applyGain, nullptr},
+    {"highpass", applyHighPass, nullptr},
+    {"lowpass", applyLowPass, nullptr},
+    {"noise", applyNoise, nullptr},
+    {"hum", applyHum, nullptr},
+    {"h2", applySecondHarmonic, nullptr},
+    {"h3", applyThirdHarmonic, nullptr},
+    {"latency", applyLatency, nullptr},
+    {"wire", applyWire, nullptr},
+    {"crosstalk", nullptr, applyCrosstalk},
+    {"die-after", nullptr, onBothChannels<applyDeath>},
+    {"overflow-after", nullptr, onBothChannels<applyOverflow>},
+    {"start-delay", nullptr, onBothChannels<applyStartDelay>},
 }};
 
 std::string knownKeys() {
@@ -288,42 +335,133 @@ bool refusePair(std::string_view pair, const std::string& reason, std::string& e
     return false;
 }
 
-const Key* findKey(std::string_view name) {
+// Keys.size() for an unknown name.
+constexpr std::size_t findKey(std::string_view name) {
     const auto key =
         std::find_if(Keys.begin(), Keys.end(), [name](const Key& k) { return k.name == name; });
-    return key == Keys.end() ? nullptr : &*key;
+    return static_cast<std::size_t>(key - Keys.begin());
 }
 
-bool applyPair(std::string_view pair, DeviceModel& model, std::array<bool, Keys.size()>& given,
-               std::string& error) {
-    const std::optional<Split> keyValue = splitAt(pair, '=');
-    if (!keyValue)
-        return refusePair(pair, "expected key=value", error);
-    const Key* key = findKey(keyValue->first);
-    if (!key)
-        return refusePair(pair, "unknown key; the keys are " + knownKeys(), error);
-    bool& alreadyGiven = given[key - Keys.data()];
-    if (alreadyGiven)
-        return refusePair(pair, std::string(key->name) + " is given twice", error);
-    alreadyGiven = true;
-    std::string reason;
-    if (!key->apply(keyValue->second, model, reason))
-        return refusePair(pair, reason, error);
-    return true;
-}
+// The keys before it are the device's, which DescribeVirtualCard writes.
+constexpr std::size_t WireKey = findKey("wire");
+constexpr std::size_t CrosstalkKey = findKey("crosstalk");
 
-} // namespace
+constexpr std::array<std::string_view, 2> ChannelPrefixes{"left.", "right."};
 
-bool ApplyVirtualCardSettings(std::string_view settings, DeviceModel& model, std::string& error) {
-    DeviceModel changed = model;
-    std::array<bool, Keys.size()> given{};
+enum class ChannelCount { One, Two };
+
+// How a key of a channel was last given: not at all, without a prefix (for
+// both channels) or with the channel's prefix.
+enum class Given : unsigned char { No, ForBoth, ForOne };
+
+// Applies pairs from left to right to a copy of the card. A pair may refine
+// an earlier one (a prefixed key after the same key without a prefix) but
+// never undo it: the same key given again for a channel, a key without a
+// prefix after the prefixed one, and a wire after a key of its channel are
+// refused, so that nothing typed is silently lost.
+class SettingsReader {
+  public:
+    SettingsReader(CardModel& card, ChannelCount channels) : m_card(card), m_channels(channels) {}
+
+    bool apply(std::string_view pair, std::string& error) {
+        const std::optional<Split> keyValue = splitAt(pair, '=');
+        if (!keyValue)
+            return refusePair(pair, "expected key=value", error);
+        std::string_view name = keyValue->first;
+        std::optional<std::size_t> channel;
+        for (std::size_t c = 0; c < ChannelPrefixes.size() && !channel; ++c)
+            if (name.starts_with(ChannelPrefixes[c])) {
+                channel = c;
+                name.remove_prefix(ChannelPrefixes[c].size());
+            }
+        const std::size_t index = findKey(name);
+        if (index == Keys.size())
+            return refusePair(pair,
+                              "unknown key (a device's key may take a left. or right. prefix); "
+                              "the keys are " +
+                                  knownKeys(),
+                              error);
+        if (m_channels == ChannelCount::One && (channel || index == CrosstalkKey))
+            return refusePair(pair, "a setting of two channels, where one is described", error);
+        std::string reason;
+        const bool applied = Keys[index].card
+                                 ? applyToCard(index, channel, keyValue->second, reason)
+                                 : applyToChannels(index, channel, keyValue->second, reason);
+        if (!applied)
+            return refusePair(pair, reason, error);
+        return true;
+    }
+
+  private:
+    bool applyToCard(std::size_t index, std::optional<std::size_t> channel, std::string_view value,
+                     std::string& reason) {
+        const std::string name(Keys[index].name);
+        if (channel) {
+            reason = name + " is the whole card's: give it without " +
+                     std::string(ChannelPrefixes[*channel]);
+            return false;
+        }
+        if (std::exchange(m_cardGiven[index], true)) {
+            reason = name + " is given twice";
+            return false;
+        }
+        return Keys[index].card(value, m_card, reason);
+    }
+
+    // To the one channel named, or to both.
+    bool applyToChannels(std::size_t index, std::optional<std::size_t> channel,
+                         std::string_view value, std::string& reason) {
+        const Given scope = channel ? Given::ForOne : Given::ForBoth;
+        for (std::size_t c = 0; c < 2; ++c)
+            if ((!channel || *channel == c) && !mayGive(index, c, scope, reason))
+                return false;
+        for (std::size_t c = 0; c < 2; ++c) {
+            if (channel && *channel != c)
+                continue;
+            if (!Keys[index].channel(value, c == 0 ? m_card.left : m_card.right, reason))
+                return false;
+            if (index == WireKey)
+                m_given[c].fill(Given::No); // keys after it may change the wire
+            m_given[c][index] = scope;
+        }
+        return true;
+    }
+
+    bool mayGive(std::size_t index, std::size_t channel, Given scope, std::string& reason) const {
+        for (std::size_t other = 0; other < Keys.size(); ++other) {
+            if (other != index && (index != WireKey || !Keys[other].channel))
+                continue;
+            const Given earlier = m_given[channel][other];
+            if (earlier == Given::No || (earlier == Given::ForBoth && scope == Given::ForOne))
+                continue;
+            const std::string earlierName =
+                (earlier == Given::ForOne ? std::string(ChannelPrefixes[channel]) : "") +
+                std::string(Keys[other].name);
+            reason = other == index && earlier == scope
+                         ? earlierName + " is given twice"
+                         : "it would undo " + earlierName + " given before it";
+            return false;
+        }
+        return true;
+    }
+
+    CardModel& m_card;
+    ChannelCount m_channels;
+    std::array<std::array<Given, Keys.size()>, 2> m_given{};
+    std::array<bool, Keys.size()> m_cardGiven{};
+};
+
+bool applySettings(std::string_view settings, CardModel& card, ChannelCount channels,
+                   std::string& error) {
+    CardModel changed = card;
+    SettingsReader reader(changed, channels);
     for (std::string_view pair : splitPairs(settings)) {
         if (pair.empty()) {
             error = "virtual card settings '" + std::string(settings) +
                     "': an empty setting (a stray comma)";
             return false;
         }
-        if (!applyPair(pair, changed, given, error))
+        if (!reader.apply(pair, error))
             return false;
     }
     // Each pair was checked alone; this catches a model that was invalid before.
@@ -331,27 +469,86 @@ bool ApplyVirtualCardSettings(std::string_view settings, DeviceModel& model, std
         error = "virtual card settings '" + std::string(settings) + "': not a valid device";
         return false;
     }
-    model = changed;
+    card = changed;
     return true;
 }
 
-std::string DescribeVirtualCard(const DeviceModel& model) {
+// A channel's device as the values of its keys, in the order of Keys.
+using ChannelValues = std::array<std::string, WireKey>;
+
+ChannelValues valuesOf(const DeviceModel& model) {
     const auto corner = [](FilterCorner c) {
         return c.order == 0 ? "off" : formatNumber(c.frequencyHz) + "/" + std::to_string(c.order);
     };
     const std::string hum =
         model.humDb == Off ? "off" : formatNumber(model.humHz) + "/" + formatNumber(model.humDb);
+    return {formatNumber(model.gainDb),
+            corner(model.highPass),
+            corner(model.lowPass),
+            formatLevel(model.noiseDb - SineRmsDb),
+            hum,
+            formatLevel(model.secondHarmonicDb),
+            formatLevel(model.thirdHarmonicDb),
+            std::to_string(model.latencyFrames)};
+}
+
+std::string pairsOf(const ChannelValues& values) {
+    std::string pairs;
+    for (std::size_t k = 0; k < values.size(); ++k)
+        pairs += (k == 0 ? "" : ",") + std::string(Keys[k].name) + "=" + values[k];
+    return pairs;
+}
+
+// ",PREFIXkey=value" for each key where `values` differ from `base`.
+std::string differences(const ChannelValues& base, const ChannelValues& values,
+                        std::string_view prefix) {
+    std::string pairs;
+    for (std::size_t k = 0; k < values.size(); ++k)
+        if (values[k] != base[k])
+            pairs += "," + std::string(prefix) + std::string(Keys[k].name) + "=" + values[k];
+    return pairs;
+}
+
+// What makes one channel `channel` after pairs without a prefix set both to
+// `base`: its differing keys, or a wire and what differs from that,
+// whichever is shorter.
+std::string refinement(const ChannelValues& base, const DeviceModel& channel,
+                       std::string_view prefix) {
+    const ChannelValues values = valuesOf(channel);
+    std::string keys = differences(base, values, prefix);
+    std::string wire = "," + std::string(prefix) + "wire=on" +
+                       differences(valuesOf(wired(channel)), values, prefix);
+    return wire.size() < keys.size() ? wire : keys;
+}
+
+} // namespace
+
+bool ApplyVirtualCardSettings(std::string_view settings, CardModel& card, std::string& error) {
+    return applySettings(settings, card, ChannelCount::Two, error);
+}
+
+bool ApplyVirtualCardSettings(std::string_view settings, DeviceModel& model, std::string& error) {
+    CardModel card(model);
+    if (!applySettings(settings, card, ChannelCount::One, error))
+        return false;
+    model = card.left;
+    return true;
+}
+
+std::string DescribeVirtualCard(const CardModel& card) {
+    const ChannelValues left = valuesOf(card.left);
+    const ChannelValues right = valuesOf(card.right);
+    const std::string fromLeft = pairsOf(left) + refinement(left, card.right, ChannelPrefixes[1]);
+    const std::string fromRight = pairsOf(right) + refinement(right, card.left, ChannelPrefixes[0]);
     const auto fault = [](const char* key, double seconds) {
         return seconds < 0.0 ? std::string() : "," + std::string(key) + "=" + formatNumber(seconds);
     };
-    return "gain=" + formatNumber(model.gainDb) + ",highpass=" + corner(model.highPass) +
-           ",lowpass=" + corner(model.lowPass) +
-           ",noise=" + formatLevel(model.noiseDb - SineRmsDb) + ",hum=" + hum +
-           ",h2=" + formatLevel(model.secondHarmonicDb) +
-           ",h3=" + formatLevel(model.thirdHarmonicDb) +
-           ",latency=" + std::to_string(model.latencyFrames) +
-           fault("die-after", model.streamsDieAfterSeconds) +
-           fault("overflow-after", model.inputOverflowsAfterSeconds) +
-           (model.inputStartDelaySeconds > 0.0 ? fault("start-delay", model.inputStartDelaySeconds)
-                                               : std::string());
+    const DeviceModel& wide = card.left;
+    return (fromRight.size() < fromLeft.size() ? fromRight : fromLeft) +
+           (card.crosstalkDb == Off ? std::string()
+                                    : ",crosstalk=" + formatLevel(card.crosstalkDb)) +
+           fault("die-after", wide.streamsDieAfterSeconds) +
+           fault("overflow-after", wide.inputOverflowsAfterSeconds) +
+           (wide.inputStartDelaySeconds > 0.0 ? fault("start-delay", wide.inputStartDelaySeconds)
+                                              : std::string());
 }

@@ -232,11 +232,12 @@ TEST_F(WaveAudioTest, ErrorTextsAreOursWithTheCardsWordsForItsFailures) {
     ASSERT_EQ(waveInGetErrorTextA(WAVERR_BADFORMAT, small, sizeof small), MMSYSERR_NOERROR);
     EXPECT_EQ(std::string(small), "The sou");
 
-    WAVEFORMATEX stereo{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &stereo, owner, 0, CALLBACK_THREAD), WAVERR_BADFORMAT);
+    WAVEFORMATEX threeChannels{WAVE_FORMAT_PCM, 3, 44100, 264600, 6, 16, 0};
+    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &threeChannels, owner, 0, CALLBACK_THREAD),
+              WAVERR_BADFORMAT);
     ASSERT_EQ(waveInGetErrorTextA(WAVERR_BADFORMAT, text, sizeof text), MMSYSERR_NOERROR);
     EXPECT_EQ(std::string(text), "The sound device cannot use that audio format "
-                                 "(virtual card: mono only, not 2 channels).");
+                                 "(virtual card: 1 or 2 channels only, not 3).");
     ASSERT_EQ(waveOutGetErrorTextA(WAVERR_BADFORMAT, text, sizeof text), MMSYSERR_NOERROR);
     EXPECT_EQ(std::string(text), "The sound device cannot use that audio format.");
     // The layer's own refusal of the next call replaces the card's words.

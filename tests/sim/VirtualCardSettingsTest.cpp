@@ -181,3 +181,116 @@ TEST(VirtualCardSettings, NumbersDoNotFollowTheLocale) {
 }
 
 } // namespace
+
+namespace {
+
+CardModel appliedToCard(const std::string& settings) {
+    CardModel card;
+    std::string error;
+    EXPECT_TRUE(ApplyVirtualCardSettings(settings, card, error)) << settings << ": " << error;
+    return card;
+}
+
+auto cardFieldsOf(const CardModel& card) {
+    return std::tuple_cat(fieldsOf(card.left), fieldsOf(card.right),
+                          std::tie(card.crosstalkDb, card.left.streamsDieAfterSeconds,
+                                   card.right.streamsDieAfterSeconds));
+}
+
+TEST(TwoChannelSettings, APrefixSetsOneChannelAndNoPrefixBoth) {
+    const CardModel card = appliedToCard("gain=-6,right.gain=0,left.latency=10,lowpass=off");
+    EXPECT_EQ(card.left.gainDb, -6.0);
+    EXPECT_EQ(card.right.gainDb, 0.0);
+    EXPECT_EQ(card.left.latencyFrames, 10u);
+    EXPECT_EQ(card.right.latencyFrames, DeviceModel::ConsumerCard().latencyFrames);
+    EXPECT_EQ(card.left.lowPass.order, 0);
+    EXPECT_EQ(card.right.lowPass.order, 0);
+    EXPECT_EQ(card.crosstalkDb, Off);
+    EXPECT_NE(card.left.noiseSeed, card.right.noiseSeed);
+
+    EXPECT_EQ(appliedToCard("crosstalk=-70").crosstalkDb, -70.0);
+    EXPECT_EQ(appliedToCard("crosstalk=off").crosstalkDb, Off);
+}
+
+TEST(TwoChannelSettings, AWireKeepsTheCardsSettingsAndLaterKeysChangeIt) {
+    const CardModel card = appliedToCard("die-after=2,gain=-6,right.wire=on,right.latency=10");
+    const DeviceModel wire = DeviceModel::IdealWire();
+    EXPECT_EQ(card.right.gainDb, 0.0);
+    EXPECT_EQ(card.right.highPass.order, 0);
+    EXPECT_EQ(card.right.lowPass.order, 0);
+    EXPECT_EQ(card.right.noiseDb, wire.noiseDb);
+    EXPECT_EQ(card.right.humDb, wire.humDb);
+    EXPECT_EQ(card.right.latencyFrames, 10u);
+    EXPECT_EQ(card.right.streamsDieAfterSeconds, 2.0);
+    EXPECT_NE(card.right.noiseSeed, card.left.noiseSeed);
+    EXPECT_EQ(card.left.gainDb, -6.0);
+    EXPECT_EQ(card.left.lowPass.order, DeviceModel::ConsumerCard().lowPass.order);
+    EXPECT_TRUE(card.valid());
+}
+
+class TwoChannelSettingsRefused : public testing::TestWithParam<Refused> {};
+
+TEST_P(TwoChannelSettingsRefused, LeaveTheCardAsItWasAndNameThePair) {
+    const CardModel before;
+    CardModel card = before;
+    std::string error;
+    EXPECT_FALSE(ApplyVirtualCardSettings(GetParam().settings, card, error));
+    EXPECT_NE(error.find(GetParam().named), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_EQ(cardFieldsOf(card), cardFieldsOf(before));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadInput, TwoChannelSettingsRefused,
+    testing::Values(Refused{"left.die-after=1", "'left.die-after=1': die-after is the whole card"},
+                    Refused{"right.crosstalk=-70", "'right.crosstalk=-70'"},
+                    Refused{"left.start-delay=1", "'left.start-delay=1'"},
+                    Refused{"crosstalk=3", "at most 0 dB"},
+                    Refused{"crosstalk=nan", "'crosstalk=nan'"},
+                    Refused{"crosstalk=-70,crosstalk=-60", "crosstalk is given twice"},
+                    Refused{"left.gain=1,left.gain=2", "left.gain is given twice"},
+                    Refused{"left.gain=1,gain=2", "'gain=2': it would undo left.gain"},
+                    Refused{"right.gain=3,right.wire=on", "it would undo right.gain"},
+                    Refused{"gain=3,wire=on", "it would undo gain"},
+                    Refused{"right.wire=off", "expected wire=on"},
+                    Refused{"centre.gain=1", "'centre.gain=1': unknown key"},
+                    Refused{"left.right.gain=1", "'left.right.gain=1': unknown key"},
+                    Refused{"left.gain=1,right.highpass=0/2", "'right.highpass=0/2'"}));
+
+TEST(TwoChannelSettings, OneChannelsSettingsRefuseWhatOnlyACardHas) {
+    for (const char* settings : {"left.gain=1", "crosstalk=-70"}) {
+        DeviceModel model = DeviceModel::ConsumerCard();
+        std::string error;
+        EXPECT_FALSE(ApplyVirtualCardSettings(settings, model, error)) << settings;
+        EXPECT_NE(error.find(std::string("'") + settings + "'"), std::string::npos) << error;
+    }
+    EXPECT_EQ(applied("wire=on,gain=-3").gainDb, -3.0);
+}
+
+TEST(TwoChannelSettings, DescriptionIsTakenBackAsTheSameCard) {
+    EXPECT_EQ(DescribeVirtualCard(appliedToCard("right.wire=on,crosstalk=-70")),
+              "gain=0,highpass=20/2,lowpass=20000/4,noise=-96.98970004336019,hum=50/-90,h2=off,"
+              "h3=off,latency=64,right.wire=on,crosstalk=-70");
+    EXPECT_EQ(DescribeVirtualCard(appliedToCard("left.wire=on,left.gain=-6,right.gain=-3")),
+              "gain=-3,highpass=20/2,lowpass=20000/4,noise=-96.98970004336019,hum=50/-90,h2=off,"
+              "h3=off,latency=64,left.wire=on,left.gain=-6");
+
+    CardModel odd;
+    odd.left.gainDb = -1.0 / 3.0;
+    odd.right.highPass = {0.1, 7};
+    odd.right.latencyFrames = 4097;
+    odd.left.secondHarmonicDb = -61.2;
+    odd.crosstalkDb = -123.456;
+    odd.left.inputOverflowsAfterSeconds = odd.right.inputOverflowsAfterSeconds = 1.5;
+    CardModel wired = appliedToCard("right.wire=on,right.latency=10,right.h3=-80");
+    for (const CardModel& card : {CardModel(), odd, wired}) {
+        const std::string description = DescribeVirtualCard(card);
+        const CardModel back = appliedToCard(description);
+        EXPECT_EQ(DescribeVirtualCard(back), description);
+        EXPECT_EQ(cardFieldsOf(back), cardFieldsOf(card)) << description;
+        EXPECT_EQ(back.left.inputOverflowsAfterSeconds, card.left.inputOverflowsAfterSeconds);
+    }
+    EXPECT_EQ(DescribeVirtualCard(CardModel()), DescribeVirtualCard(DeviceModel::ConsumerCard()));
+}
+
+} // namespace
