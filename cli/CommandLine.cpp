@@ -111,6 +111,20 @@ constexpr const char* FastOption =
                            run takes seconds instead of real time
 )";
 
+constexpr const char* ChannelOption =
+    R"(  --channels=1|2           the input channels measured: 1 (default; with
+                           --audio=system --input-channel picks it) or 2, the
+                           left and the right from the same blocks, each
+                           figure given per channel (a "channel" column)
+)";
+
+constexpr const char* ReferenceOption =
+    R"(  --reference=1|2          the input channel wired straight from the output as
+                           a reference (two channels are measured): the result
+                           is the other channel over it, point by point, so
+                           that the card's own response and delay drop out
+)";
+
 constexpr const char* MeasurementOptions = R"(  --window=quasi-chebyshev|rectangle
                            the analysis window (default quasi-chebyshev)
   --csv=FILE               write the result to FILE (default: standard output)
@@ -176,7 +190,7 @@ within 16 dB of the tone, do not count ("There are noise lines." is printed
 once per run of eleven failing blocks, and the sweep keeps trying).
 
 Options:
-%s%s%s  --level=0|-20            the tone's level in dB (default -20)
+%s%s%s%s%s  --level=0|-20            the tone's level in dB (default -20)
   --quiet                  no progress and no summary on standard error
   --point-timeout=SECONDS  give up when a frequency yields no point within
                            that much audio, 3 to 86400 (default 30; a point
@@ -195,11 +209,16 @@ at 1010.86 Hz, the largest deviation from it between 20 Hz and 20 kHz, the
 reopened) go to standard error. A block with a gap is not measured, nor are
 the blocks that may still carry the tone cut short by it. When no block comes
 for 1 s a line says so, and another when blocks come again.
+With --channels=2 the tone plays on both outputs and moves on once both
+inputs have their point; each row leads with its channel ("left", "right"),
+and the summary is each channel's and their match (the level left less right
+at 1 kHz and its range over 20 Hz - 20 kHz). With --reference=N the rows are
+the other channel's, each level less the reference's at that frequency.
 
 %s
 %s)",
-                  CardOptions, FastOption, MeasurementOptions, CsvRules, ResultFileRules,
-                  ExitStatusTable);
+                  CardOptions, FastOption, MeasurementOptions, ChannelOption, ReferenceOption,
+                  CsvRules, ResultFileRules, ExitStatusTable);
 }
 
 std::string SpectrumHelp() {
@@ -213,18 +232,20 @@ with a gap are skipped as the sweep skips them. The power reading of the last
 block, as the window shows it, and the gaps counted go to standard error.
 
 Options:
-%s%s%s  --tone=HZ                the tone, 10.7666015625 to 22045 Hz
+%s%s%s%s  --tone=HZ                the tone, 10.7666015625 to 22045 Hz
                            (default 1356.92307692308, as the window starts)
   --level=0|-20|off        the tone's level in dB (default 0)
   --blocks=N               blocks to average, 1 to 100000 (default 1)
   --help                   this text
 
-%sColumns: frequency_hz,level_db (one row per bin, bin k at k * 44100 / 8192 Hz)
+%sColumns: frequency_hz,level_db (one row per bin, bin k at k * 44100 / 8192 Hz);
+with --channels=2 the tone plays on both outputs and a channel column leads,
+the left's rows first; the power reading is given for each.
 
 %s
 %s)",
-                  CardOptions, FastOption, MeasurementOptions, CsvRules, ResultFileRules,
-                  ExitStatusTable);
+                  CardOptions, FastOption, MeasurementOptions, ChannelOption, CsvRules,
+                  ResultFileRules, ExitStatusTable);
 }
 
 std::string ReportHelp() {
@@ -288,8 +309,27 @@ number measured for something else.
 The report's tones are rounded to the nearest 16-bit value (the window
 truncates toward zero, which alone would limit THD+N to about -95 dB).
 
+Two channels (--channels=2): every tone plays on both outputs and every
+figure is measured on both inputs from the same blocks, a table for each; the
+loop check must pass on both. The swept sine plays on the left output alone,
+then on the right alone, which also gives:
+Crosstalk: the silent input re the driven input, in dB, at 1 kHz and against
+  frequency, left to right (the left output driven) and right to left;
+  "digital silence" when nothing at all crossed over.
+Channel match: the gain left less right at 1 kHz, its lowest and highest over
+  20 Hz - 20 kHz, and the phase of left re right against frequency (the
+  difference of their delays included; with --stepped the levels only).
+JSON: "channels": 2, "left" and "right" (each a one-channel report's object,
+"channel" naming it), "crosstalk_db" ("left_to_right", "right_to_left" at
+1 kHz, "digital_silence", "curves": [frequency_hz, db] each way),
+"channel_match" ("gain_difference_db", "gain_difference_range_db": [lowest,
+highest], "phase_difference_deg": [frequency_hz, degrees]).
+A reference channel (--reference=N): the report is of the other channel, both
+outputs playing; its response is re the reference (0 dB where they agree),
+its delay the difference of theirs, and "reference_channel" names it.
+
 Options:
-%s%s  --level=0|-20            the stepped sweep's level in dB (default -20)
+%s%s%s%s  --level=0|-20            the stepped sweep's level in dB (default -20)
   --stepped                the response from the stepped sweep (99 tones, about
                            3.5 minutes on a real card) instead of the swept sine
   --window=quasi-chebyshev|rectangle
@@ -305,7 +345,8 @@ Options:
 
 %s
 %s)",
-                  CardOptions, FastOption, ResultFileRules, ExitStatusTable);
+                  CardOptions, FastOption, ChannelOption, ReferenceOption, ResultFileRules,
+                  ExitStatusTable);
 }
 
 std::string ResponseHelp() {
@@ -334,7 +375,7 @@ holds no response ends it with status 5; one that reached full scale is
 measured, with a warning.
 
 Options:
-%s%s  --level=DBFS             the sweep's peak in dBFS, -60 to 0 (default -6)
+%s%s%s%s  --level=DBFS             the sweep's peak in dBFS, -60 to 0 (default -6)
   --length=SECONDS         the sweep's length, 1 to 60 (default 6); the
                            synchronized sweep comes in steps of 0.77 s, and
                            the length used is said
@@ -360,10 +401,23 @@ error: the length used, the delay in samples and ms, the gain at 1010.86 Hz as
 reference, the largest deviation from it, the deviation ranges over
 40 Hz - 15 kHz and 20 Hz - 20 kHz, the -3 dB frequencies, and THD with H2 and
 H3 at 1010.86 Hz.
+With --channels=2 each sweep plays on the left output alone, then on the
+right alone; the rows lead with a channel column: "left" and "right" (each
+input's response to its own output; right_latency_samples is the right's
+delay), then "left_to_right" and "right_to_left", the crosstalk: the silent
+input re the driven one (-inf where nothing crossed over). The summary adds
+the crosstalk and the channel match at 1 kHz. --impulse then writes both
+channels' impulse responses, with the channel column.
+With --reference=N the sweep plays on both outputs and the rows are the other
+channel re the reference (no harmonics: each channel's own are its own);
+latency_samples is then the difference of their delays, the device's own,
+and reference_channel, measured_channel and reference_latency_samples say
+the rest.
 
 %s
 %s)",
-                  CardOptions, FastOption, CsvRules, ResultFileRules, ExitStatusTable);
+                  CardOptions, FastOption, ChannelOption, ReferenceOption, CsvRules,
+                  ResultFileRules, ExitStatusTable);
 }
 
 struct SubcommandName {
@@ -530,7 +584,8 @@ class Parser {
             m_command.toneHz = hz;
             return Check(inRange, option, "a frequency from 10.7666015625 to 22045 Hz");
         }
-        if (measuring && (name == "--channels" || name == "--reference") && hasValue) {
+        if (measuring && (name == "--channels" || (!spectrum && name == "--reference")) &&
+            hasValue) {
             int channel = 0;
             const bool valid = ReadWhole(value, channel) && (channel == 1 || channel == 2);
             if (name == "--channels") {

@@ -4,10 +4,14 @@
 #include "cli/ExitStatus.h"
 #include "cli/ResultFile.h"
 #include "cli/SweepProgress.h"
+#include "measure/ChannelComparison.h"
 #include "measure/ResponseSummary.h"
 #include "measure/SweepPlan.h"
 
 #include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
 
 namespace cli {
 
@@ -18,33 +22,65 @@ void SweepCommand::SetTone() {
     m_runner.SetTone(m_command.level);
 }
 
+// Two channels' rows each lead with the channel; with a reference channel
+// the rows are the measured channel's alone, each level re the reference's.
 int SweepCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
     run.window = WindowName(m_command.windowType);
-    const bool twoChannels = ChannelCount == 2;
-    output.HoldUntilFirstWrite(ResultComments(run) +
-                               (twoChannels ? ChannelHeader(ResponseHeader) : ResponseHeader) +
-                               "\n");
+    const std::optional<int> reference =
+        m_command.referenceChannel ? std::optional(*m_command.referenceChannel - 1) : std::nullopt;
+    const bool channelColumn = ChannelCount == 2 && !reference;
+    std::string head = ResultComments(run);
+    if (reference)
+        head += CommentLine("reference_channel", ChannelName(*reference)) +
+                CommentLine("measured_channel", ChannelName(1 - *reference));
+    output.HoldUntilFirstWrite(
+        head + (channelColumn ? ChannelHeader(ResponseHeader) : ResponseHeader) + "\n");
     SweepProgress progress(SweepProgress::StyleFor(stderr, m_command.quiet),
                            static_cast<int>(SweepPointFrequencies(FftSize).size()));
     const RunEnd end = m_runner.Run(
         blocks, progress, [&](int channel, const ResponsePoint& point, RunEnd& failed) {
-            const std::string row = ResponseRow(point);
-            if (output.Write(twoChannels ? ChannelRows(row, ChannelName(channel)) : row))
+            std::string row;
+            if (reference && channel == ChannelCount - 1) {
+                const int measured = 1 - *reference;
+                row = ResponseRow(
+                    SteppedRatio(std::span(&m_runner.Sweep(measured).Points().back(), 1),
+                                 std::span(&m_runner.Sweep(*reference).Points().back(), 1))
+                        .front());
+            } else if (channelColumn) {
+                row = ChannelRows(ResponseRow(point), ChannelName(channel));
+            } else if (!reference) {
+                row = ResponseRow(point);
+            }
+            if (row.empty() || output.Write(row))
                 return true;
             failed = {ExitFailed, output.Error()};
             return false;
         });
     progress.Finish();
     if (end.status == ExitDone && !m_command.quiet)
-        for (int channel = 0; channel < ChannelCount; ++channel) {
-            if (twoChannels)
-                std::fprintf(stderr, "%s channel:\n", channel == 0 ? "Left" : "Right");
-            std::fputs(SummaryText(SummariseResponse(m_runner.Sweep(channel).Points())).c_str(),
-                       stderr);
-        }
+        std::fputs(Summary().c_str(), stderr);
     if (!m_command.quiet)
         std::fprintf(stderr, "%s\n", GapCountsLine().c_str());
     return Report(end);
+}
+
+std::string SweepCommand::Summary() const {
+    const auto summary = [](std::span<const ResponsePoint> points) {
+        return SummaryText(SummariseResponse(points));
+    };
+    if (m_command.referenceChannel) {
+        const int reference = *m_command.referenceChannel - 1;
+        const int measured = 1 - reference;
+        return std::string(measured == 0 ? "Left" : "Right") + " channel re the " +
+               ChannelName(reference) + " (reference):\n" +
+               summary(SteppedRatio(m_runner.Sweep(measured).Points(),
+                                    m_runner.Sweep(reference).Points()));
+    }
+    if (ChannelCount == 1)
+        return summary(m_runner.Sweep().Points());
+    return "Left channel:\n" + summary(m_runner.Sweep(0).Points()) + "Right channel:\n" +
+           summary(m_runner.Sweep(1).Points()) +
+           ChannelMatchText(MatchChannels(m_runner.Sweep(0).Points(), m_runner.Sweep(1).Points()));
 }
 
 } // namespace cli

@@ -6,6 +6,8 @@
 #include "cli/MeasurementCommand.h"
 #include "cli/SweepRunner.h"
 
+#include <string>
+
 namespace cli {
 
 class SweepCommand : public MeasurementCommand {
@@ -16,6 +18,9 @@ class SweepCommand : public MeasurementCommand {
     int Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) override;
 
   private:
+    // The summary for standard error: each channel's, and how they match.
+    std::string Summary() const;
+
     const CommandLine& m_command;
     SweepRunner m_runner;
 };

@@ -317,6 +317,41 @@ TEST(ReportCommandTest, TheSweptSineGivesTheDelayAndTheHarmonicsAgainstFrequency
     EXPECT_THAT(report.end.out, HasSubstr("\n  at 1 kHz                          H2 "));
 }
 
+// Each channel's figures are its own (the right one's level 0.3 dB below
+// the left's); the leak of each into the other and the match follow both.
+TEST(ReportCommandTest, TwoChannelsGetAReportEachThenTheirCrosstalkAndMatch) {
+    const VirtualReport report = ReportOf("crosstalk=-70,right.gain=-0.3", {"--channels=2"});
+    ASSERT_EQ(report.end.status, 0) << report.end.err;
+    EXPECT_TRUE(LooksLikeOneJsonObject(report.json)) << report.json.substr(0, 400);
+    EXPECT_EQ(NumberAt(report.json, {"channels"}), 2);
+    EXPECT_NEAR(NumberAt(report.json, {"left", "response", "reference_db"}) -
+                    NumberAt(report.json, {"right", "response", "reference_db"}),
+                0.3, 0.02);
+    EXPECT_NEAR(NumberAt(report.json, {"crosstalk_db", "left_to_right"}), -70, 0.5);
+    EXPECT_NEAR(NumberAt(report.json, {"crosstalk_db", "right_to_left"}), -70, 0.5);
+    EXPECT_NEAR(NumberAt(report.json, {"channel_match", "gain_difference_db"}), 0.3, 0.02);
+    const std::vector<double> range =
+        NumbersAt(report.json, {"channel_match", "gain_difference_range_db"});
+    ASSERT_EQ(range.size(), 2u);
+    EXPECT_NEAR(range[0], 0.3, 0.02);
+    EXPECT_NEAR(range[1], 0.3, 0.02);
+    EXPECT_NE(report.end.out.find("\nChannels\n  Crosstalk at 1 kHz: left to right -"),
+              std::string::npos)
+        << report.end.out;
+}
+
+// Re a reference channel that carries the card's own path (here a gain and
+// a delay), the measured channel's response is the device's alone.
+TEST(ReportCommandTest, AReferenceChannelTakesTheCardsOwnGainAndDelayOut) {
+    const VirtualReport report =
+        ReportOf("noise=off,hum=off,left.gain=-4,left.latency=500,right.gain=-1,right.latency=100",
+                 {"--reference=2"});
+    ASSERT_EQ(report.end.status, 0) << report.end.err;
+    EXPECT_NEAR(NumberAt(report.json, {"response", "reference_db"}), -3, 0.01);
+    EXPECT_NEAR(NumberAt(report.json, {"latency_samples"}), 400, 0.1);
+    EXPECT_NE(report.json.find("\"reference_channel\": \"right\""), std::string::npos);
+}
+
 TEST(ReportCommandTest, AnIdealWireMeasuresTheSixteenBitFormatAndDigitalSilence) {
     ScratchDirectory directory;
     const auto html = directory / "report.html";

@@ -288,44 +288,4 @@ TEST(ResponseRecordingTest, AStopSignalWritesTheAverageOfTheSweepsRecorded) {
     EXPECT_EQ(Parsed(text).swept.size(), 99u);
 }
 
-// The null sink that .ci/pulse-start loops back is a bit-exact wire: three
-// averaged sweeps read it flat, in gain and in phase once its delay is
-// taken out. Each recording is aligned on its own peak before the average,
-// but a delay that moves between them means a device layer that does not
-// know where its input stands against its output.
-TEST(ResponseSystemCardTest, ThreeSweepsReadTheRealLoopBackFlatAndAtOneDelay) {
-    REQUIRE_SOUND_SERVER(soundServerReachable(), NoSoundServer);
-    SoundServerTurn turn;
-    const auto started = std::chrono::steady_clock::now();
-    // Sweeps of 3 s, the shortest that still read the harmonics, to keep the
-    // case short.
-    const ProcessEnd end =
-        RunTembrix({"response", "--audio=system", "--sweeps=3", "--length=3"}, 60s);
-    const auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
-    ASSERT_EQ(end.status, 0) << end.err;
-    const SavedResponse response = Parsed(end.out);
-    ASSERT_EQ(response.swept.size(), 99u);
-    double worstGain = 0, worstPhase = 0;
-    for (const SweepResponsePoint& point : response.swept) {
-        if (point.frequencyHz < 20 || point.frequencyHz > 20000)
-            continue;
-        worstGain = std::max(worstGain, std::abs(point.gainDb));
-        worstPhase = std::max(worstPhase, std::abs(point.phaseDeg));
-        EXPECT_NEAR(point.gainDb, 0, 0.05) << "at " << point.frequencyHz << " Hz";
-        EXPECT_NEAR(point.phaseDeg, 0, 1) << "at " << point.frequencyHz << " Hz";
-    }
-    const std::vector<double> delays = CommentNumbers(end.out, "recording_latency_samples");
-    ASSERT_EQ(delays.size(), 3u);
-    std::string said;
-    for (double delay : delays)
-        said += NumberText(delay) + " ";
-    const auto [lowest, highest] = std::minmax_element(delays.begin(), delays.end());
-    EXPECT_LE(*highest - *lowest, 1) << "delays: " << said;
-
-    RecordProperty("largest_gain_db", NumberText(worstGain));
-    RecordProperty("largest_phase_deg", NumberText(worstPhase));
-    RecordProperty("recording_latency_samples", said);
-    RecordProperty("seconds", NumberText(took.count()));
-}
-
 } // namespace
