@@ -2,57 +2,14 @@
 
 #include "dsp/SignalFormat.h"
 #include "measure/BandPower.h"
+#include "measure/JsonText.h"
 #include "measure/NumberFormat.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cmath>
 #include <numbers>
 
 namespace {
-
-// Shortest round-trip; not a number or infinite is null.
-std::string JsonNumber(double value) {
-    if (!std::isfinite(value))
-        return "null";
-    std::array<char, 64> text;
-    const auto end = std::to_chars(text.begin(), text.end(), value).ptr;
-    return {text.begin(), end};
-}
-
-std::string JsonString(const std::string& value) {
-    std::string out = "\"";
-    for (const char c : value) {
-        if (c == '"' || c == '\\')
-            out += {'\\', c};
-        else if (static_cast<unsigned char>(c) < 0x20)
-            out += ' ';
-        else
-            out += c;
-    }
-    return out + "\"";
-}
-
-// JSON values are built as text, inside out; a compact layout, one member a
-// line at the top.
-std::string JsonArray(const std::vector<std::string>& values) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < values.size(); ++i)
-        out += (i ? ", " : "") + values[i];
-    return out + "]";
-}
-
-// A member's own lines (a nested object's) move in with it.
-std::string JsonObject(const std::vector<std::pair<std::string, std::string>>& members) {
-    std::string out = "{";
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        out += (i ? ",\n  " : "\n  ") + JsonString(members[i].first) + ": ";
-        for (const char c : members[i].second)
-            out += c == '\n' ? std::string("\n  ") : std::string(1, c);
-    }
-    return out + "\n}";
-}
 
 constexpr double NotMeasured = LoopbackReport::NotMeasured;
 
