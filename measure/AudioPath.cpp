@@ -193,7 +193,8 @@ std::string AudioPathLine(const AudioPath& path) {
     line += ", " + (path.recording ? DescribeEnd("source", path.recording->device)
                                    : std::string("input not through the server"));
     if (!path.Flagged())
-        return line + "; no resampling or remixing, volumes 0.00 dB";
+        return line + "; no resampling or remixing, volumes 0.00 dB" +
+               (path.server == "PipeWire" ? " (the graph's own rate is not visible)" : "");
 
     if (path.resampling)
         line += "; resampling" + ResampleMethods(path) +

@@ -9,6 +9,9 @@
 //     sink or the source: the gain measured includes it;
 //   remixing - a stream's channels differ from those the device was opened
 //     with, or from its sink's or source's: the server mixes the channels.
+// PipeWire's PulseAudio service shows each sink and source at its own rate,
+// not the graph's: a graph held at another rate (clock.force-rate) converts
+// unseen, which the clear line says.
 // A path that goes through no server (a hardware device, JACK, the virtual
 // card) or whose server did not answer flags nothing.
 #pragma once

@@ -52,6 +52,9 @@ TEST(AudioPathTest, PipeWireIsNamedWithItsOwnVersion) {
     EXPECT_EQ(path.server, "PipeWire");
     EXPECT_EQ(path.version, "0.3.65");
     EXPECT_THAT(AudioPathLine(path), testing::StartsWith("Audio path: PipeWire 0.3.65, sink"));
+    // The graph's rate is not among what its PulseAudio service shows.
+    EXPECT_THAT(AudioPathLine(path),
+                testing::EndsWith("volumes 0.00 dB (the graph's own rate is not visible)"));
 }
 
 TEST(AudioPathTest, ARateOtherThanTheInstrumentsIsResamplingOnEitherSide) {
