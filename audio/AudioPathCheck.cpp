@@ -30,7 +30,7 @@ void AudioPathCheck::Start() {
     if (platform::SelectedAudioBackend() != platform::AudioBackend::System ||
         (!MayGoThroughSoundServer(card.deviceName(WaveDirection::Output)) &&
          !MayGoThroughSoundServer(card.deviceName(WaveDirection::Input)))) {
-        path->set_value(NoSoundServer());
+        path->set_value(PathWithoutServer());
         return;
     }
     const int output = card.openedChannels(WaveDirection::Output);
@@ -52,7 +52,7 @@ std::optional<AudioPath> AudioPathCheck::Take() {
     if (std::chrono::steady_clock::now() < m_giveUpAt)
         return std::nullopt;
     m_path = {};
-    return NoSoundServer("the sound server did not answer");
+    return PathWithoutServer("the sound server did not answer");
 }
 
 std::optional<AudioPath> AudioPathCheck::TakeWaiting() {

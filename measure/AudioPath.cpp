@@ -134,7 +134,7 @@ std::string JsonText(const std::string& text) {
 
 } // namespace
 
-AudioPath NoSoundServer(std::string note) {
+AudioPath PathWithoutServer(std::string note) {
     AudioPath path;
     path.note = std::move(note);
     return path;
@@ -144,9 +144,9 @@ AudioPath DescribeAudioPath(const platform::SoundServerAnswer& answer, int outpu
                             int inputChannels) {
     using Outcome = platform::SoundServerAnswer::Outcome;
     if (answer.outcome == Outcome::NoAnswer)
-        return NoSoundServer("the sound server did not answer");
+        return PathWithoutServer("the sound server did not answer");
     if (answer.outcome == Outcome::NoServer || (!answer.playback && !answer.recording))
-        return NoSoundServer();
+        return PathWithoutServer();
 
     AudioPath path;
     NameServer(path, answer);

@@ -42,7 +42,7 @@ struct AudioPath {
 };
 
 // Our streams do not go through a sound server: `note` says how we know.
-AudioPath NoSoundServer(std::string note = "no sound server");
+AudioPath PathWithoutServer(std::string note = "no sound server");
 
 // The server's answer and the channels the output and the input devices
 // were opened with (0 where not known), with its flags.

@@ -193,7 +193,7 @@ TEST(AudioPathJsonTest, HoldsTheFiguresTheReportTakes) {
 }
 
 TEST(AudioPathJsonTest, NoServerHasNullFiguresAndNoFlags) {
-    EXPECT_EQ(AudioPathJson(NoSoundServer()), R"({
+    EXPECT_EQ(AudioPathJson(PathWithoutServer()), R"({
   "server": null,
   "version": null,
   "note": "no sound server",
