@@ -22,6 +22,7 @@ BlockHandOff::Wait BlockHandOff::Next(Block& block) {
     for (;;) {
         if (CaughtStopSignal() != 0)
             return Wait::Stopped;
+        sayAudioPath(m_audioPath.Take());
         const auto message = m_window.take(SignalCheck);
         const auto now = std::chrono::steady_clock::now();
         if (message && message->message == WM_BLOCK_READY &&
@@ -29,6 +30,8 @@ BlockHandOff::Wait BlockHandOff::Next(Block& block) {
             if (const auto gone = m_watch.BlockArrived(now))
                 m_say(InputWatch::ResumedLine(*gone));
             block = {message->wParam, message->lParam != 0};
+            if (m_tellAudioPath && !m_audioPath.Started())
+                m_audioPath.Start();
             const std::uint64_t gaps = platform::InputGaps(*InDevice());
             // A reopened input counts afresh.
             m_gapsBefore = gaps >= m_gaps ? gaps - m_gaps : gaps;
@@ -59,6 +62,20 @@ BlockHandOff::Wait BlockHandOff::ChangeAtNextBlock(const std::function<void()>& 
 
 void BlockHandOff::SayThrough(Say say) {
     m_say = say ? std::move(say) : Say(sayOnStandardError);
+}
+
+void BlockHandOff::TellAudioPath(bool quiet) {
+    m_tellAudioPath = true;
+    m_quietAudioPath = quiet;
+}
+
+void BlockHandOff::FinishAudioPath() {
+    sayAudioPath(m_audioPath.TakeWaiting());
+}
+
+void BlockHandOff::sayAudioPath(const std::optional<AudioPath>& path) {
+    if (path && (!m_quietAudioPath || path->Flagged()))
+        m_say(AudioPathLine(*path));
 }
 
 std::string GapCountsLine() {

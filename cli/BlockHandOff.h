@@ -3,12 +3,14 @@
 // also says on standard error when the input stops and when it comes back.
 #pragma once
 
+#include "audio/AudioPathCheck.h"
 #include "audio/InputWatch.h"
 #include "platform/WinTypes.h"
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 class QueueWindow;
@@ -48,12 +50,26 @@ class BlockHandOff {
     using Say = std::function<void(const std::string& line)>;
     void SayThrough(Say say);
 
+    // Once the first block has come, so that the server holds our streams,
+    // says what lies between the instrument and the card (the "Audio path:"
+    // line) as soon as it is known: unless `quiet`, and always when it
+    // flags something.
+    void TellAudioPath(bool quiet);
+    // Says it now if it has not been said, waiting for it if need be: a
+    // run may end before the answer comes.
+    void FinishAudioPath();
+
   private:
+    void sayAudioPath(const std::optional<AudioPath>& path);
+
     QueueWindow& m_window;
     InputWatch m_watch;
     Say m_say;
     std::uint64_t m_gaps = 0;
     std::uint64_t m_gapsBefore = 0;
+    bool m_tellAudioPath = false;
+    bool m_quietAudioPath = false;
+    audio::AudioPathCheck m_audioPath;
 };
 
 // The run's gap counts, for its summary on standard error: the input's gaps,

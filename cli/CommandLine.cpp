@@ -103,7 +103,8 @@ constexpr const char* CardOptions =
   --input-channel=N        with --audio=system: the input channel the signal
                            is taken from, 1 (the left, default) or more
   --verbose                the audio libraries' own diagnostics (ALSA, JACK,
-                           PortAudio) on standard error; silenced otherwise
+                           libpulse, PortAudio) on standard error; silenced
+                           otherwise
 )";
 
 constexpr const char* FastOption =
@@ -191,7 +192,8 @@ once per run of eleven failing blocks, and the sweep keeps trying).
 
 Options:
 %s%s%s%s%s  --level=0|-20            the tone's level in dB (default -20)
-  --quiet                  no progress and no summary on standard error
+  --quiet                  no progress and no summary on standard error, and
+                           the audio path line only when it flags something
   --point-timeout=SECONDS  give up when a frequency yields no point within
                            that much audio, 3 to 86400 (default 30; a point
                            takes at least eleven blocks, 2 s)
@@ -337,7 +339,8 @@ Options:
                            quasi-chebyshev)
   --json=FILE              the figures with stable keys, as JSON
   --html=FILE              a one-page report with the figures and three plots
-  --quiet                  no progress on standard error
+  --quiet                  no progress on standard error, and the audio path
+                           line only when it flags something
   --point-timeout=SECONDS  give up when a frequency or figure gets no
                            usable blocks within that much audio, 3 to 86400
                            (default 30)
@@ -389,7 +392,8 @@ Options:
   --impulse=FILE           write the linear impulse response as CSV,
                            time_s,amplitude: seconds after the sweep's start
                            (the delay included), and full scale = 1
-  --quiet                  no progress and no summary on standard error
+  --quiet                  no progress and no summary on standard error, and
+                           the audio path line only when it flags something
   --help                   this text
 
 %sThen latency_samples, the sweep's settings (sweep_start_hz, sweep_end_hz,

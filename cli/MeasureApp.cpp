@@ -79,7 +79,9 @@ BOOL CMeasureApp::InitInstance() {
     measurement->SetTone();
     audio::OpenAudioDevices();
     BlockHandOff blocks(m_window);
+    blocks.TellAudioPath(m_command.quiet);
     m_status = measurement->Run(blocks, output, DescribeRun());
+    blocks.FinishAudioPath();
     audio::ShutDownAudio();
     m_pMainWnd = nullptr;
     return FALSE;

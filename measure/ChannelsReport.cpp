@@ -1,6 +1,6 @@
 #include "measure/ChannelsReport.h"
 
-#include "measure/Json.h"
+#include "measure/JsonText.h"
 
 #include <vector>
 

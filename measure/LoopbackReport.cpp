@@ -2,11 +2,10 @@
 
 #include "dsp/SignalFormat.h"
 #include "measure/BandPower.h"
-#include "measure/Json.h"
+#include "measure/JsonText.h"
 #include "measure/NumberFormat.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <numbers>
 

@@ -50,7 +50,7 @@ struct DeviceChoice {
 void ChooseSystemDevices(const DeviceChoice& choice);
 DeviceChoice ChosenSystemDevices();
 
-// Under --verbose, ALSA's, JACK's and PortAudio's own diagnostics go to
+// Under --verbose, ALSA's, JACK's, libpulse's and PortAudio's own diagnostics go to
 // standard error; otherwise they are silenced. Without it, the C library's
 // `stderr` stream becomes an unbuffered filter (see DebugLineFilter.h) that
 // writes everything else to descriptor 2 unchanged; `fileno(stderr)` then

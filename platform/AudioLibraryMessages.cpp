@@ -143,6 +143,26 @@ void jackMessage(const char* message) {
     writeToStderr("\n");
 }
 
+// libpulse (the query of the sound server, and the ALSA pulse plugin inside
+// PortAudio) logs through its common library, whose log target is not in its
+// public headers: looked up, as the hooks above are, and left as it is when
+// missing.
+void quietSoundServerLibrary(bool verbose) {
+    struct Target;
+    using ParseTarget = Target* (*)(const char*);
+    using SetTarget = void (*)(Target*);
+    using FreeTarget = void (*)(Target*);
+    const auto parse = lookUp<ParseTarget>("pa_log_parse_target");
+    const auto set = lookUp<SetTarget>("pa_log_set_target");
+    const auto release = lookUp<FreeTarget>("pa_log_target_free");
+    if (parse == nullptr || set == nullptr || release == nullptr)
+        return;
+    if (Target* target = parse(verbose ? "stderr" : "null")) {
+        set(target);
+        release(target);
+    }
+}
+
 } // namespace
 
 void RouteAudioLibraryMessages() {
@@ -163,6 +183,7 @@ void RouteAudioLibraryMessages() {
 
 void SetVerboseAudioLibraries(bool verbose) {
     verboseLibraries.store(verbose, std::memory_order_relaxed);
+    quietSoundServerLibrary(verbose);
     if (!verbose)
         filterStandardErrorStream();
 }

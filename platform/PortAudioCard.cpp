@@ -480,6 +480,11 @@ std::string PortAudioCard::deviceName(WaveDirection direction) const {
     return stream(direction).name;
 }
 
+int PortAudioCard::openedChannels(WaveDirection direction) const {
+    std::lock_guard lock(m_mutex);
+    return stream(direction).channels;
+}
+
 bool PortAudioCard::streamFailed(WaveDirection direction) const {
     std::lock_guard lock(m_mutex);
     const Stream& s = stream(direction);
@@ -522,6 +527,7 @@ MMRESULT PortAudioCard::openStream(WaveDirection direction, const WAVEFORMATEX& 
     s.running = false;
     s.abandoned = false;
     s.name = attempt->name;
+    s.channels = s.context->channels;
     if (!reopening) {
         s.chosen = chosen;
         s.reached = attempt->name;

@@ -42,6 +42,7 @@ class PortAudioCard : public SoundCard {
     MMRESULT closeInput() override;
 
     std::string deviceName(WaveDirection direction) const override;
+    int openedChannels(WaveDirection direction) const override;
     bool streamFailed(WaveDirection direction) const override;
     std::string lastFailure() const override;
 
@@ -55,6 +56,7 @@ class PortAudioCard : public SoundCard {
         bool running = false;   // callbacks are due
         bool abandoned = false; // a stop or close that did not return in time
         std::string name;       // the device the last open reached
+        int channels = 0;       // and the channels it was opened with
         // The choice the first open resolved, and the device it reached:
         // every later open of that choice goes to that device or fails.
         std::string chosen;

@@ -81,6 +81,10 @@ class SoundCard {
     // The name of the device last opened in that direction, as the user
     // knows it ("" before the first open).
     virtual std::string deviceName(WaveDirection direction) const = 0;
+    // The channels the device last opened in that direction was opened with,
+    // which may be more than the stream's (0 before the first open, or
+    // where the card does not say).
+    virtual int openedChannels(WaveDirection /*direction*/) const { return 0; }
 
     // The stream of that direction has died (its sound server went away, its
     // device was unplugged): no more callbacks will come, and only closing it

@@ -790,6 +790,7 @@ void CMainDlg::SwitchDevices() {
         if (m_deviceSwitch.joinable())
             m_deviceSwitch.join();
         m_soundCardItem->setEnabled(true);
+        m_audioPath = audio::AudioPathCheck();
     };
     try {
         m_deviceSwitch = std::thread([this, switched] {
@@ -803,6 +804,7 @@ void CMainDlg::SwitchDevices() {
 }
 
 void CMainDlg::OnInputTimer() {
+    CheckAudioPath();
     ShowGapCounts();
     if (m_showingBlock || !InputHandle())
         return;
@@ -834,7 +836,25 @@ void CMainDlg::ShowGapCounts() {
                   static_cast<unsigned long long>(counts.input),
                   static_cast<unsigned long long>(counts.output),
                   static_cast<unsigned long long>(counts.reopens));
-    GetDlgItem(IDC_POWER)->setToolTip(QString::fromLatin1(text));
+    QString tip = QString::fromLatin1(text);
+    if (!m_audioPathLine.empty())
+        tip += QLatin1Char('\n') + QString::fromStdString(m_audioPathLine);
+    GetDlgItem(IDC_POWER)->setToolTip(tip);
+}
+
+// Asked once a block has been shown, so that the server holds our streams.
+void CMainDlg::CheckAudioPath() {
+    if (!m_audioPath.Started()) {
+        if (m_spectrumShown)
+            m_audioPath.Start();
+        return;
+    }
+    const std::optional<AudioPath> path = m_audioPath.Take();
+    if (!path)
+        return;
+    m_audioPathLine = AudioPathLine(*path);
+    PrintLine(m_audioPathLine);
+    m_gapCounts.reset(); // the tooltip takes the line
 }
 
 PlotView* CMainDlg::SpectrumView() const {

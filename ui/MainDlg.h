@@ -5,6 +5,7 @@
 // releases the thread for the next one, and says so when blocks stop coming.
 #pragma once
 
+#include "audio/AudioPathCheck.h"
 #include "audio/InputWatch.h"
 #include "dsp/FFT.h"
 #include "measure/FrequencySweep.h"
@@ -145,7 +146,8 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     // devices the user chose, which are remembered for the next run.
     void OnSoundCard();
     // A few times a second: tells when the input has stopped handing over
-    // blocks, and keeps the gap counts on the power reading's tooltip.
+    // blocks, and keeps the gap counts and the audio path on the power
+    // reading's tooltip.
     void OnInputTimer();
 
     // The sweep's steps, run by the display cycle while m_AFC is set.
@@ -194,6 +196,7 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
     void ShowNoInput();
     void ClearViews();
     void ShowGapCounts();
+    void CheckAudioPath();
     void SwitchDevices();
     void EnableSettings(bool enable);
     void OnCommand(int id);
@@ -233,6 +236,10 @@ class CMainDlg : public QDialog, public WindowMessageTarget {
         bool operator==(const GapCounts&) const = default;
     };
     std::optional<GapCounts> m_gapCounts; // as the tooltip shows them
+    // What the sound server does to our streams: asked once blocks come,
+    // and again after the streams moved to other devices.
+    audio::AudioPathCheck m_audioPath;
+    std::string m_audioPathLine; // as the tooltip and standard error have it
     // Reopens the streams on the chosen devices, off the user-interface
     // thread; it touches no widget.
     std::thread m_deviceSwitch;

@@ -31,9 +31,21 @@ bool PrivateSoundServer::Start() {
 }
 
 void PrivateSoundServer::Kill() {
+    signal(SIGKILL);
+}
+
+void PrivateSoundServer::Pause() {
+    signal(SIGSTOP);
+}
+
+void PrivateSoundServer::Resume() {
+    signal(SIGCONT);
+}
+
+void PrivateSoundServer::signal(int number) const {
     const std::string pid = ReadWholeFile(std::filesystem::path(m_runtime) / "pulse/pid");
-    if (const int number = std::atoi(pid.c_str()); number > 0)
-        ::kill(number, SIGKILL);
+    if (const int server = std::atoi(pid.c_str()); server > 0)
+        ::kill(server, number);
 }
 
 bool PrivateSoundServer::HasRecordingClient() const {

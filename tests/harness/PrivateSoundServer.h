@@ -22,6 +22,11 @@ class PrivateSoundServer {
     // connection.
     void Kill();
 
+    // Stalls it (SIGSTOP): it holds its connections but answers nothing,
+    // until Resume (SIGCONT).
+    void Pause();
+    void Resume();
+
     // A client of the server records: the program has opened its input.
     bool HasRecordingClient() const;
 
@@ -31,6 +36,7 @@ class PrivateSoundServer {
 
   private:
     int script(const char* name) const;
+    void signal(int number) const;
 
     ScratchDirectory m_directory;
     std::string m_runtime;

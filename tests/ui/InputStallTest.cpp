@@ -163,4 +163,19 @@ TEST_F(InputStall, ThePowerReadingsTooltipCountsTheInputsGaps) {
         << tooltip();
 }
 
+// Once blocks come, the window says what lies between it and the card: once
+// on standard error, and on the tooltip after the gap counts.
+TEST_F(InputStall, TheAudioPathIsSaidOnceAndStaysOnThePowerReadingsTooltip) {
+    testing::internal::CaptureStderr();
+    handOver();
+    EXPECT_TRUE(waitFor([&] { return tooltip().find("Audio path:") != std::string::npos; }, 2s));
+    handOver();
+    waitFor([] { return false; }, 300ms);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.find("Audio path:"), said.rfind("Audio path:")) << said;
+    EXPECT_THAT(said, HasSubstr("Audio path: no sound server\n"));
+    EXPECT_THAT(tooltip(), testing::MatchesRegex("Gaps in the input: 0\n(.|\n)*\nAudio path: "
+                                                 "no sound server"));
+}
+
 } // namespace

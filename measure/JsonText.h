@@ -1,13 +1,15 @@
-// Result files' JSON, built as text inside out: numbers shortest round-trip
-// (null when not finite), strings escaped, arrays on one line, objects one
-// member a line with nested objects' lines moved in.
+// JSON values built as text, inside out, as the result files write them: a
+// compact layout, one member a line at the top.
 #pragma once
 
 #include <string>
 #include <utility>
 #include <vector>
 
+// Shortest round-trip; not a number or infinite is null.
 std::string JsonNumber(double value);
+// Quoted; control characters become spaces.
 std::string JsonString(const std::string& value);
 std::string JsonArray(const std::vector<std::string>& values);
+// A member's own lines (a nested object's) move in with it.
 std::string JsonObject(const std::vector<std::pair<std::string, std::string>>& members);

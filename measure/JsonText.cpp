@@ -1,10 +1,9 @@
-#include "measure/Json.h"
+#include "measure/JsonText.h"
 
 #include <array>
 #include <charconv>
 #include <cmath>
 
-// Shortest round-trip; not a number or infinite is null.
 std::string JsonNumber(double value) {
     if (!std::isfinite(value))
         return "null";
@@ -26,8 +25,6 @@ std::string JsonString(const std::string& value) {
     return out + "\"";
 }
 
-// JSON values are built as text, inside out; a compact layout, one member a
-// line at the top.
 std::string JsonArray(const std::vector<std::string>& values) {
     std::string out = "[";
     for (std::size_t i = 0; i < values.size(); ++i)
@@ -35,7 +32,6 @@ std::string JsonArray(const std::vector<std::string>& values) {
     return out + "]";
 }
 
-// A member's own lines (a nested object's) move in with it.
 std::string JsonObject(const std::vector<std::pair<std::string, std::string>>& members) {
     std::string out = "{";
     for (std::size_t i = 0; i < members.size(); ++i) {
