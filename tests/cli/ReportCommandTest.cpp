@@ -577,8 +577,11 @@ TEST(ReportSystemCardTest, ASweptSineReportOfTheRealLoopBackTakesSeconds) {
     ASSERT_EQ(wide.size(), 2u);
     EXPECT_GT(wide[0], -0.05);
     EXPECT_LT(wide[1], 0.05);
+    // Where the server's streams stand against each other is known to about
+    // a millisecond, so a wire's delay through it may read a little below 0.
     const double latency = NumberAt(text, {"latency_samples"});
-    EXPECT_GT(latency, 0);
+    EXPECT_GT(latency, -0.002 * 44100);
+    EXPECT_LT(latency, 0.5 * 44100);
     EXPECT_EQ(ValueAt(text, {"digital_silence"}).substr(0, 4), "true");
     RecordProperty("latency_samples", NumberText(latency));
     RecordProperty("seconds", NumberText(took.count()));
