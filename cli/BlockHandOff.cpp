@@ -73,8 +73,17 @@ void BlockHandOff::FinishAudioPath() {
     sayAudioPath(m_audioPath.TakeWaiting());
 }
 
+const std::optional<AudioPath>& BlockHandOff::KnownAudioPath() {
+    if (!m_knownPath)
+        FinishAudioPath();
+    return m_knownPath;
+}
+
 void BlockHandOff::sayAudioPath(const std::optional<AudioPath>& path) {
-    if (path && (!m_quietAudioPath || path->Flagged()))
+    if (!path)
+        return;
+    m_knownPath = path;
+    if (!m_quietAudioPath || path->Flagged())
         m_say(AudioPathLine(*path));
 }
 

@@ -58,6 +58,9 @@ class BlockHandOff {
     // Says it now if it has not been said, waiting for it if need be: a
     // run may end before the answer comes.
     void FinishAudioPath();
+    // The path, as said (waiting for it as FinishAudioPath does); none when
+    // it was not asked for or not answered.
+    const std::optional<AudioPath>& KnownAudioPath();
 
   private:
     void sayAudioPath(const std::optional<AudioPath>& path);
@@ -70,6 +73,7 @@ class BlockHandOff {
     bool m_tellAudioPath = false;
     bool m_quietAudioPath = false;
     audio::AudioPathCheck m_audioPath;
+    std::optional<AudioPath> m_knownPath;
 };
 
 // The run's gap counts, for its summary on standard error: the input's gaps,

@@ -87,6 +87,8 @@ int ReportCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
         end = MeasureDynamicRange(blocks);
     if (end.status == ExitDone)
         end = MeasureNoise(blocks);
+    for (LoopbackReport& report : m_reports)
+        report.audioPath = blocks.KnownAudioPath();
     return WriteReport(output, end);
 }
 
@@ -105,13 +107,28 @@ RunEnd ReportCommand::CheckTheLoop(BlockHandOff& blocks) {
     });
     if (end.status != ExitDone)
         return end;
-    for (int channel = 0; channel < ChannelCount; ++channel)
-        if (checks[channel].verdict != LoopCheck::Verdict::Passed)
-            return {ExitLoopCheck, "loop check failed" +
-                                       (ChannelCount == 1 ? std::string()
-                                                          : std::string(" on the ") +
-                                                                ChannelName(channel) + " channel") +
-                                       ": " + checks[channel].Problem(ReportToneHz, LoopCheckDbfs)};
+    // A sound server's volume or mute changes the level heard: the check
+    // names it, whether or not the level stays within its margin.
+    std::string volumes;
+    if (const std::optional<AudioPath>& path = blocks.KnownAudioPath(); path)
+        volumes = VolumeText(*path);
+    for (int channel = 0; channel < ChannelCount; ++channel) {
+        const std::string where = ChannelCount == 1
+                                      ? std::string()
+                                      : std::string(" on the ") + ChannelName(channel) + " channel";
+        if (checks[channel].verdict == LoopCheck::Verdict::Passed) {
+            if (!volumes.empty())
+                std::fprintf(stderr,
+                             "tembrix: loop check%s: the tone came back at %.2f dBFS, played at "
+                             "%.0f dBFS, through the sound server's %s\n",
+                             where.c_str(), checks[channel].levelDb, LoopCheckDbfs,
+                             volumes.c_str());
+            continue;
+        }
+        return {ExitLoopCheck, "loop check failed" + where + ": " +
+                                   checks[channel].Problem(ReportToneHz, LoopCheckDbfs) +
+                                   (volumes.empty() ? "" : "; the sound server's " + volumes)};
+    }
     return end;
 }
 

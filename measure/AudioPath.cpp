@@ -183,6 +183,13 @@ bool MayGoThroughSoundServer(const std::string& deviceName) {
     return true;
 }
 
+std::string VolumeText(const AudioPath& path) {
+    std::vector<std::string> volumes, muted;
+    ListVolumes(path, volumes, muted);
+    volumes.insert(volumes.end(), muted.begin(), muted.end());
+    return Joined(volumes, ", ");
+}
+
 std::string AudioPathLine(const AudioPath& path) {
     std::string line = "Audio path: ";
     if (path.server.empty())

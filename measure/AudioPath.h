@@ -54,6 +54,10 @@ AudioPath DescribeAudioPath(const platform::SoundServerAnswer& answer, int outpu
 // own hardware ones; never JACK's, whose server is no resampling mixer.
 bool MayGoThroughSoundServer(const std::string& deviceName);
 
+// The volumes not at 0 dB and the mutes, e.g. "sink volume -18.06 dB
+// (50 %), source muted"; empty when there are none.
+std::string VolumeText(const AudioPath& path);
+
 // One line for standard error, "Audio path: ..." without its newline.
 std::string AudioPathLine(const AudioPath& path);
 

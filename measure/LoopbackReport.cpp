@@ -71,6 +71,11 @@ class Table {
                   (clipped ? "   (clipped: samples reached full scale)" : "") + "\n";
     }
     void Text(const std::string& text) { m_text += text; }
+    // A note after the line written last.
+    void Mark(const std::string& note) {
+        m_text.pop_back();
+        m_text += "   (" + note + ")\n";
+    }
     const std::string& str() const { return m_text; }
 
   private:
@@ -236,6 +241,20 @@ std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits
     if (!report.Complete())
         ListParts(table, report);
 
+    if (report.audioPath) {
+        // The line's parts, one a line.
+        table.Heading("Audio path");
+        std::string line =
+            AudioPathLine(*report.audioPath).substr(std::string("Audio path: ").size());
+        for (std::size_t from = 0; from < line.size();) {
+            const std::size_t end = std::min(line.find("; ", from), line.size());
+            table.Text("  " + line.substr(from, end - from) + "\n");
+            from = end + 2;
+        }
+    }
+    const bool resampled = report.audioPath && report.audioPath->resampling;
+    const char* const ResampledNote = "resampled: the sound server's above about 15 kHz";
+
     const ResponseSummary& response = report.response;
     // The sweep runs upward: one that reached its reference measured every
     // point below it, but above it only the whole sweep can tell that -3 dB
@@ -256,10 +275,14 @@ std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits
                response.valid ? "dB" : "");
     RangeLine(table, "deviation 40 Hz - 15 kHz", report.narrowDeviationDb);
     RangeLine(table, "deviation 20 Hz - 20 kHz", report.wideDeviationDb);
+    if (resampled)
+        table.Mark(ResampledNote);
     table.Line("-3 dB below", Corner(response.minus3dbLowHz, response.valid),
                response.minus3dbLowHz ? "Hz" : "");
     table.Line("-3 dB above", Corner(response.minus3dbHighHz, response.valid && swept),
                response.minus3dbHighHz ? "Hz" : "");
+    if (resampled)
+        table.Mark(ResampledNote);
 
     table.Heading(sweptSine ? "Distortion against frequency (swept sine at " + run.level +
                                   ", re the fundamental)"
@@ -268,11 +291,15 @@ std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits
         table.Text("  not measured: the stepped sweep measures no harmonics\n");
     else if (report.distortionTable.empty())
         table.Text("  not measured\n");
-    for (const SweepResponsePoint& point : report.distortionTable)
+    for (const SweepResponsePoint& point : report.distortionTable) {
         table.Line("at " + FrequencyName(point.frequencyHz),
                    "H2 " + DecibelText(point.harmonicsDb[0]) + ", H3 " +
                        DecibelText(point.harmonicsDb[1]) + ", THD " + DecibelText(point.thdDb),
                    "", false, report.sweepClipped);
+        // The resampler's own products fall into the harmonics' windows.
+        if (resampled)
+            table.Mark("resampled: the sound server's resampler adds its own products");
+    }
 
     const DistortionMeter::Result& d = report.distortion;
     table.Heading("Distortion (997 Hz at -1 dBFS)");
@@ -346,6 +373,12 @@ std::string ReportJson(const LoopbackReport& report, const FormatLimits& limits)
         if (flag)
             atLimit.push_back(JsonString(key));
 
+    // Those that the sound server's resampler decides above about 15 kHz.
+    std::vector<std::string> resampledFigures;
+    if (report.audioPath && report.audioPath->resampling)
+        for (const char* key : {"deviation_20_20k_db", "minus3db_high_hz", "thd_vs_frequency"})
+            resampledFigures.push_back(JsonString(key));
+
     const ResponseSummary& r = report.response;
     const bool sweptSine = report.method == ResponseMethod::SweptSine;
     const std::string response =
@@ -390,6 +423,8 @@ std::string ReportJson(const LoopbackReport& report, const FormatLimits& limits)
                                           {"output_gaps", std::to_string(report.outputGaps)},
                                           {"stream_reopens", std::to_string(report.streamReopens)},
                                           {"noisy_points", std::to_string(report.noisyPoints)}})},
-                {"at_format_limit", JsonArray(atLimit)}}) +
+                {"at_format_limit", JsonArray(atLimit)},
+                {"audio_path", report.audioPath ? AudioPathJson(*report.audioPath) : "null"},
+                {"resampled_figures", JsonArray(resampledFigures)}}) +
            "\n";
 }

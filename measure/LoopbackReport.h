@@ -5,6 +5,7 @@
 // far each figure lies from what 16-bit audio itself allows.
 #pragma once
 
+#include "measure/AudioPath.h"
 #include "measure/Distortion.h"
 #include "measure/ResponsePoint.h"
 #include "measure/ResponseSummary.h"
@@ -15,6 +16,7 @@
 #include <bitset>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -51,6 +53,10 @@ struct LoopbackReport {
     // measured channel's re the reference's. Empty otherwise.
     std::string channel;
     std::string referenceChannel;
+    // What the sound server did to the signal, when asked. A resampling
+    // server decides the response above about 15 kHz, and every figure that
+    // depends on it is marked so.
+    std::optional<AudioPath> audioPath;
     ResponseMethod method = ResponseMethod::SteppedSweep;
     std::bitset<ReportPartCount> measured; // by ReportPart: measured whole
     std::string stopReason;                // why it ended early; empty when complete

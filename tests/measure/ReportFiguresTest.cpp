@@ -151,6 +151,46 @@ TEST(ReportJsonTest, FiguresNotMeasuredAndDigitalSilenceAreNull) {
     EXPECT_EQ(json.find("nan"), std::string::npos);
 }
 
+// A server that resamples decides the response's top octave and adds its
+// own products to the distortion curve: the report marks what it decides,
+// and says what the server is.
+TEST(ReportJsonTest, AResamplingServerMarksTheFiguresItDecides) {
+    LoopbackReport report;
+    report.method = ResponseMethod::SweptSine;
+    report.distortionTable = {{1000, 0, 0, {-80.0, -90.0, std::nullopt, std::nullopt}, -79.6}};
+    platform::ServerStreamPath stream;
+    stream.stream = {"tembrix", 44100, "s16le", 1, "mono", 0, 100, false};
+    stream.device = {"loop48", 48000, "s16le", 2, "front-left,front-right", 0, 100, false};
+    stream.resampleMethod = "speex-float-1";
+    platform::SoundServerAnswer answer;
+    answer.outcome = platform::SoundServerAnswer::Outcome::Answered;
+    answer.serverName = "pulseaudio";
+    answer.serverVersion = "16.1";
+    answer.playback = stream;
+    report.audioPath = DescribeAudioPath(answer, 1, 0);
+    ASSERT_TRUE(report.audioPath->resampling);
+
+    const std::string table = ReportTable(report, SixteenBitLimits(BlockSize));
+    EXPECT_NE(table.find("\nAudio path\n  PulseAudio 16.1, sink \"loop48\" 48000 Hz"),
+              std::string::npos)
+        << table;
+    for (const char* line : {"deviation 20 Hz - 20 kHz", "-3 dB above", "at 1 kHz"}) {
+        const std::size_t at = table.find("  " + std::string(line));
+        ASSERT_NE(at, std::string::npos) << line;
+        EXPECT_NE(table.substr(at, table.find('\n', at) - at).find("(resampled: "),
+                  std::string::npos)
+            << line;
+    }
+    EXPECT_EQ(table.find("deviation 40 Hz - 15 kHz          not measured   (resampled"),
+              std::string::npos);
+    const std::string json = ReportJson(report, SixteenBitLimits(BlockSize));
+    EXPECT_NE(json.find("\"resampling\": true"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"resampled_figures\": [\"deviation_20_20k_db\", \"minus3db_high_hz\", "
+                        "\"thd_vs_frequency\"]"),
+              std::string::npos)
+        << json;
+}
+
 // A stopped sweep's first points, or all of them, from the report's plan:
 // flat at -20 dB but for a 2nd-order high-pass at 20 Hz.
 struct StoppedSweep : ::testing::Test {
