@@ -47,9 +47,10 @@ bool ApplyVirtualCardSettings(std::string_view settings, DeviceModel& model, std
 // that it could have produced): every device key, in the order above, for
 // both channels, then for the channel that differs what differs, as prefixed
 // keys or as a wire and what differs from that (whichever is shortest); the
-// crosstalk only when on, the drift only when not 0, the faults only when there are any. Channels
-// alike take no prefix. Numbers are in their shortest exact form. A filter or hum that is off is
-// written "off", so its unused frequency is not carried over. The noise goes through a conversion
-// each way and comes back to within about 1e-14 dB rather than bit for bit. The sample rate and the
-// noise seeds are not settings and are left out.
+// crosstalk only when on, the drift only when not 0, the faults only when
+// there are any. Channels alike take no prefix. Numbers are in their shortest
+// exact form. A filter or hum that is off is written "off", so its unused
+// frequency is not carried over. The noise goes through a conversion each way
+// and comes back to within about 1e-14 dB rather than bit for bit. The sample
+// rate and the noise seeds are not settings and are left out.
 std::string DescribeVirtualCard(const CardModel& card);
