@@ -80,6 +80,11 @@ constexpr const char* CardOptions =
                                                 at DB (0 or less), so the
                                                 silent input reads exactly DB
                                                 re the driven one; or off
+                             drift=PPM          the input's clock runs off the
+                                                output's, -1000 to 1000 parts
+                                                per million (default 0): a tone
+                                                played at F is recorded at
+                                                F * (1 + PPM / 1e6)
                            and faults to test the instrument's recovery, once
                            that many seconds of audio have passed:
                              die-after=SECONDS  both streams die (they are

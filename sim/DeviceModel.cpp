@@ -126,7 +126,9 @@ CardModel::CardModel(const DeviceModel& both) : left(both), right(both) {
 bool CardModel::valid() const {
     const bool crosstalkValid =
         crosstalkDb == Off || (std::isfinite(crosstalkDb) && crosstalkDb <= 0.0);
-    return left.valid() && right.valid() && sameCardWideSettings(left, right) && crosstalkValid;
+    const bool driftValid = std::fabs(driftPpm) <= LongestDriftPpm; // false for NaN
+    return left.valid() && right.valid() && sameCardWideSettings(left, right) && crosstalkValid &&
+           driftValid;
 }
 
 DeviceModel DeviceModel::IdealWire() {

@@ -79,10 +79,17 @@ struct DeviceModel {
 // scaled by 10^(crosstalkDb / 20), so the crosstalk measured (the silent
 // channel's input over the driven channel's) is exactly crosstalkDb at every
 // frequency.
+// The input's clock may run off the output's by driftPpm parts per million,
+// for both input channels alike: a tone played at f is then recorded at
+// f * (1 + driftPpm * 1e-6) (positive: the output's clock runs fast against
+// the input's). See sim/DriftResampler.h.
 struct CardModel {
+    static constexpr double LongestDriftPpm = 1000.0;
+
     DeviceModel left;
     DeviceModel right;
     double crosstalkDb = Off; // at most 0 dB; Off: no leak at all
+    double driftPpm = 0.0;    // -LongestDriftPpm to LongestDriftPpm; 0: one clock
 
     // The consumer card on both channels.
     CardModel() : CardModel(DeviceModel::ConsumerCard()) {}
@@ -92,7 +99,8 @@ struct CardModel {
     CardModel(const DeviceModel& both); // NOLINT(google-explicit-constructor)
 
     // Each channel valid, both at the same rate with the same faults and
-    // start delay, and the crosstalk Off or finite and at most 0 dB.
+    // start delay, the crosstalk Off or finite and at most 0 dB, and the
+    // drift within its range.
     bool valid() const;
 };
 

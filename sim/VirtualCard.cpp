@@ -435,12 +435,16 @@ void VirtualCard::rebuildSimulation() {
     m_left.emplace(m_model.left);
     m_right.reset();
     m_crosstalk = std::pow(10.0, m_model.crosstalkDb / 20.0);
+    m_drift.reset();
+    if (m_model.driftPpm != 0.0)
+        m_drift.emplace(m_model.driftPpm, m_model.left.sampleRate);
     m_modelChanged = false;
 }
 
 // A mono output plays on both channels; a mono input records the left one.
 // Without anything that hears the right channel, the left alone runs, as a
-// mono card.
+// mono card. The input's clock, when it drifts, samples the device outputs
+// before the input's rounding, each channel's with the other's leak alike.
 void VirtualCard::simulate(std::size_t frames, int outputChannels, int inputChannels) {
     const std::int16_t* playedLeft = m_played.data();
     const std::int16_t* playedRight = m_played.data();
@@ -452,12 +456,20 @@ void VirtualCard::simulate(std::size_t frames, int outputChannels, int inputChan
         playedLeft = m_playedLeft.data();
         playedRight = m_playedRight.data();
     }
-    if (!m_right) {
+    if (!m_right && !m_drift) {
         m_left->process(playedLeft, m_recorded.data(), frames);
         return;
     }
     m_left->processUnrounded(playedLeft, m_leftOutput.data(), frames);
-    m_right->processUnrounded(playedRight, m_rightOutput.data(), frames);
+    if (m_right)
+        m_right->processUnrounded(playedRight, m_rightOutput.data(), frames);
+    if (m_drift)
+        m_drift->process(m_leftOutput.data(), m_right ? m_rightOutput.data() : nullptr, frames);
+    if (!m_right) {
+        for (std::size_t i = 0; i < frames; ++i)
+            m_recorded[i] = RecordedSample(m_leftOutput[i]);
+        return;
+    }
     for (std::size_t i = 0; i < frames; ++i) {
         const double left = m_leftOutput[i], right = m_rightOutput[i];
         if (inputChannels == 2) {

@@ -12,6 +12,7 @@
 
 #include "platform/SoundCard.h"
 #include "sim/DeviceModel.h"
+#include "sim/DriftResampler.h"
 
 #include <array>
 #include <chrono>
@@ -167,6 +168,7 @@ class VirtualCard : public SoundCard {
     std::optional<DeviceSimulator> m_left;
     std::optional<DeviceSimulator> m_right; // only while something hears it
     double m_crosstalk = 0.0;               // the leak's amplitude factor
+    std::optional<DriftResampler> m_drift;  // only when the clocks differ
     std::array<std::int16_t, MostChannels * PeriodFrames> m_played{};
     std::array<std::int16_t, PeriodFrames> m_playedLeft{};
     std::array<std::int16_t, PeriodFrames> m_playedRight{};

@@ -278,6 +278,17 @@ bool applyCrosstalk(std::string_view value, CardModel& card, std::string& reason
     return true;
 }
 
+bool applyDrift(std::string_view value, CardModel& card, std::string& reason) {
+    const std::optional<double> ppm = parseNumber(value);
+    if (!ppm || std::fabs(*ppm) > CardModel::LongestDriftPpm) {
+        reason = "expected parts per million from -" + formatNumber(CardModel::LongestDriftPpm) +
+                 " to " + formatNumber(CardModel::LongestDriftPpm);
+        return false;
+    }
+    card.driftPpm = *ppm;
+    return true;
+}
+
 using ChannelSetter = bool (*)(std::string_view value, DeviceModel& model, std::string& reason);
 using CardSetter = bool (*)(std::string_view value, CardModel& card, std::string& reason);
 
@@ -294,7 +305,7 @@ struct Key {
     CardSetter card;
 };
 
-constexpr std::array<Key, 13> Keys{{
+constexpr std::array<Key, 14> Keys{{
     {"gain", applyGain, nullptr},
     {"highpass", applyHighPass, nullptr},
     {"lowpass", applyLowPass, nullptr},
@@ -305,6 +316,7 @@ constexpr std::array<Key, 13> Keys{{
     {"latency", applyLatency, nullptr},
     {"wire", applyWire, nullptr},
     {"crosstalk", nullptr, applyCrosstalk},
+    {"drift", nullptr, applyDrift},
     {"die-after", nullptr, onBothChannels<applyDeath>},
     {"overflow-after", nullptr, onBothChannels<applyOverflow>},
     {"start-delay", nullptr, onBothChannels<applyStartDelay>},
@@ -344,7 +356,9 @@ constexpr std::size_t findKey(std::string_view name) {
 
 // The keys before it are the device's, which DescribeVirtualCard writes.
 constexpr std::size_t WireKey = findKey("wire");
+// The card's own keys that no single channel's device carries.
 constexpr std::size_t CrosstalkKey = findKey("crosstalk");
+constexpr std::size_t DriftKey = findKey("drift");
 
 constexpr std::array<std::string_view, 2> ChannelPrefixes{"left.", "right."};
 
@@ -381,7 +395,8 @@ class SettingsReader {
                               "the keys are " +
                                   knownKeys(),
                               error);
-        if (m_channels == ChannelCount::One && (channel || index == CrosstalkKey))
+        if (m_channels == ChannelCount::One &&
+            (channel || index == CrosstalkKey || index == DriftKey))
             return refusePair(pair, "a setting of two channels, where one is described", error);
         std::string reason;
         const bool applied = Keys[index].card
@@ -547,6 +562,7 @@ std::string DescribeVirtualCard(const CardModel& card) {
     return (fromRight.size() < fromLeft.size() ? fromRight : fromLeft) +
            (card.crosstalkDb == Off ? std::string()
                                     : ",crosstalk=" + formatLevel(card.crosstalkDb)) +
+           (card.driftPpm == 0.0 ? std::string() : ",drift=" + formatNumber(card.driftPpm)) +
            fault("die-after", wide.streamsDieAfterSeconds) +
            fault("overflow-after", wide.inputOverflowsAfterSeconds) +
            (wide.inputStartDelaySeconds > 0.0 ? fault("start-delay", wide.inputStartDelaySeconds)

@@ -15,6 +15,9 @@
 // The whole card's keys, never with a prefix:
 //   crosstalk=DB       each input also hears the other channel's device
 //                      output that far down (at most 0 dB), or off
+//   drift=PPM          the input's clock runs off the output's, -1000 to 1000
+//                      parts per million: a tone played at f is recorded at
+//                      f * (1 + PPM * 1e-6); 0 (the default): one clock
 // and, for tests, faults once that many seconds of audio have passed:
 //   die-after=SECONDS       both streams die (the device layer opens them again)
 //   overflow-after=SECONDS  the input overflows, losing a period
@@ -44,10 +47,10 @@ bool ApplyVirtualCardSettings(std::string_view settings, DeviceModel& model, std
 // that it could have produced): every device key, in the order above, for
 // both channels, then for the channel that differs what differs, as prefixed
 // keys or as a wire and what differs from that (whichever is shortest); the
-// crosstalk only when on, the faults only when there are any. Channels alike
-// take no prefix. Numbers are in their shortest exact form. A filter or hum
-// that is off is written "off", so its unused frequency is not carried over.
-// The noise goes through a conversion each way and comes back to within about
-// 1e-14 dB rather than bit for bit. The sample rate and the noise seeds are
-// not settings and are left out.
+// crosstalk only when on, the drift only when not 0, the faults only when
+// there are any. Channels alike take no prefix. Numbers are in their shortest
+// exact form. A filter or hum that is off is written "off", so its unused
+// frequency is not carried over. The noise goes through a conversion each way
+// and comes back to within about 1e-14 dB rather than bit for bit. The sample
+// rate and the noise seeds are not settings and are left out.
 std::string DescribeVirtualCard(const CardModel& card);

@@ -193,7 +193,8 @@ CardModel appliedToCard(const std::string& settings) {
 
 auto cardFieldsOf(const CardModel& card) {
     return std::tuple_cat(fieldsOf(card.left), fieldsOf(card.right),
-                          std::tie(card.crosstalkDb, card.left.streamsDieAfterSeconds,
+                          std::tie(card.crosstalkDb, card.driftPpm,
+                                   card.left.streamsDieAfterSeconds,
                                    card.right.streamsDieAfterSeconds));
 }
 
@@ -210,6 +211,10 @@ TEST(TwoChannelSettings, APrefixSetsOneChannelAndNoPrefixBoth) {
 
     EXPECT_EQ(appliedToCard("crosstalk=-70").crosstalkDb, -70.0);
     EXPECT_EQ(appliedToCard("crosstalk=off").crosstalkDb, Off);
+    EXPECT_EQ(card.driftPpm, 0.0);
+    EXPECT_EQ(appliedToCard("drift=-12.5").driftPpm, -12.5);
+    EXPECT_EQ(appliedToCard("drift=+1000").driftPpm, 1000.0);
+    EXPECT_EQ(appliedToCard("drift=-1000").driftPpm, -1000.0);
 }
 
 TEST(TwoChannelSettings, AWireKeepsTheCardsSettingsAndLaterKeysChangeIt) {
@@ -242,23 +247,27 @@ TEST_P(TwoChannelSettingsRefused, LeaveTheCardAsItWasAndNameThePair) {
 
 INSTANTIATE_TEST_SUITE_P(
     BadInput, TwoChannelSettingsRefused,
-    testing::Values(Refused{"left.die-after=1", "'left.die-after=1': die-after is the whole card"},
-                    Refused{"right.crosstalk=-70", "'right.crosstalk=-70'"},
-                    Refused{"left.start-delay=1", "'left.start-delay=1'"},
-                    Refused{"crosstalk=3", "at most 0 dB"},
-                    Refused{"crosstalk=nan", "'crosstalk=nan'"},
-                    Refused{"crosstalk=-70,crosstalk=-60", "crosstalk is given twice"},
-                    Refused{"left.gain=1,left.gain=2", "left.gain is given twice"},
-                    Refused{"left.gain=1,gain=2", "'gain=2': it would undo left.gain"},
-                    Refused{"right.gain=3,right.wire=on", "it would undo right.gain"},
-                    Refused{"gain=3,wire=on", "it would undo gain"},
-                    Refused{"right.wire=off", "expected wire=on"},
-                    Refused{"centre.gain=1", "'centre.gain=1': unknown key"},
-                    Refused{"left.right.gain=1", "'left.right.gain=1': unknown key"},
-                    Refused{"left.gain=1,right.highpass=0/2", "'right.highpass=0/2'"}));
+    testing::Values(
+        Refused{"left.die-after=1", "'left.die-after=1': die-after is the whole card"},
+        Refused{"right.crosstalk=-70", "'right.crosstalk=-70'"},
+        Refused{"left.start-delay=1", "'left.start-delay=1'"},
+        Refused{"crosstalk=3", "at most 0 dB"}, Refused{"crosstalk=nan", "'crosstalk=nan'"},
+        Refused{"crosstalk=-70,crosstalk=-60", "crosstalk is given twice"},
+        Refused{"right.drift=10", "'right.drift=10': drift is the whole card"},
+        Refused{"drift=1000.5", "from -1000 to 1000"}, Refused{"drift=-2000", "'drift=-2000'"},
+        Refused{"drift=inf", "from -1000 to 1000"}, Refused{"drift=10ppm", "'drift=10ppm'"},
+        Refused{"drift=off", "'drift=off'"}, Refused{"drift=1,drift=2", "drift is given twice"},
+        Refused{"left.gain=1,left.gain=2", "left.gain is given twice"},
+        Refused{"left.gain=1,gain=2", "'gain=2': it would undo left.gain"},
+        Refused{"right.gain=3,right.wire=on", "it would undo right.gain"},
+        Refused{"gain=3,wire=on", "it would undo gain"},
+        Refused{"right.wire=off", "expected wire=on"},
+        Refused{"centre.gain=1", "'centre.gain=1': unknown key"},
+        Refused{"left.right.gain=1", "'left.right.gain=1': unknown key"},
+        Refused{"left.gain=1,right.highpass=0/2", "'right.highpass=0/2'"}));
 
 TEST(TwoChannelSettings, OneChannelsSettingsRefuseWhatOnlyACardHas) {
-    for (const char* settings : {"left.gain=1", "crosstalk=-70"}) {
+    for (const char* settings : {"left.gain=1", "crosstalk=-70", "drift=100"}) {
         DeviceModel model = DeviceModel::ConsumerCard();
         std::string error;
         EXPECT_FALSE(ApplyVirtualCardSettings(settings, model, error)) << settings;
@@ -281,6 +290,7 @@ TEST(TwoChannelSettings, DescriptionIsTakenBackAsTheSameCard) {
     odd.right.latencyFrames = 4097;
     odd.left.secondHarmonicDb = -61.2;
     odd.crosstalkDb = -123.456;
+    odd.driftPpm = -0.1;
     odd.left.inputOverflowsAfterSeconds = odd.right.inputOverflowsAfterSeconds = 1.5;
     CardModel wired = appliedToCard("right.wire=on,right.latency=10,right.h3=-80");
     for (const CardModel& card : {CardModel(), odd, wired}) {
@@ -291,6 +301,9 @@ TEST(TwoChannelSettings, DescriptionIsTakenBackAsTheSameCard) {
         EXPECT_EQ(back.left.inputOverflowsAfterSeconds, card.left.inputOverflowsAfterSeconds);
     }
     EXPECT_EQ(DescribeVirtualCard(CardModel()), DescribeVirtualCard(DeviceModel::ConsumerCard()));
+    EXPECT_EQ(DescribeVirtualCard(CardModel()).find("drift"), std::string::npos);
+    EXPECT_NE(DescribeVirtualCard(odd).find(",crosstalk=-123.456,drift=-0.1,"), std::string::npos)
+        << DescribeVirtualCard(odd);
 }
 
 } // namespace

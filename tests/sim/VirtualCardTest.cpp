@@ -1,5 +1,7 @@
 #include "sim/VirtualCard.h"
 
+#include "measure/ClockDrift.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -466,6 +468,50 @@ TEST_F(VirtualCardTest, CrosstalkReachesTheSilentChannelAtItsLevelOrNotAtAll) {
         std::vector<std::int16_t>(recorded.begin() + 2 * recordedBefore, recorded.end()), 1);
     ASSERT_EQ(silent.size(), frames);
     EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](auto s) { return s == 0; }));
+}
+
+// Both input channels run on the one input clock: with the same device and no
+// noise they record alike, sample for sample.
+TEST_F(VirtualCardTest, ADriftingInputRecordsTheToneOffByItsDriftOnBothChannels) {
+    for (double ppm : {100.0, 0.0}) {
+        CardModel model(quiet(DeviceModel::ConsumerCard()));
+        model.driftPpm = ppm;
+        Player output;
+        Recorder input(2);
+        openLoop(model, Mono, output, Stereo, input);
+        const std::size_t frames = 2 * 44100 + 4410;
+        const auto recorded = playThrough(output, input, tone(1000.0, 0.89, frames), frames);
+        const auto left = channelOf(recorded, 0), right = channelOf(recorded, 1);
+        EXPECT_EQ(left, right);
+        const auto drift = MeasureClockDrift(left, 1000.0, 44100.0);
+        ASSERT_TRUE(drift) << ppm;
+        EXPECT_NEAR(drift->ppm, ppm, ppm == 0.0 ? 0.5 : 2.0);
+        EXPECT_NE(card.deviceName(WaveDirection::Input).find("drift"), ppm == 0.0)
+            << card.deviceName(WaveDirection::Input);
+        ASSERT_EQ(card.closeInput(), MMSYSERR_NOERROR);
+        ASSERT_EQ(card.closeOutput(), MMSYSERR_NOERROR);
+    }
+}
+
+// The right channel, simulated only once something hears it, starts on the
+// input's one clock, not on a clock of its own.
+TEST_F(VirtualCardTest, ARightChannelHeardLaterKeepsTheInputsClock) {
+    CardModel model(quiet(DeviceModel::ConsumerCard()));
+    model.driftPpm = -700.0;
+    openLoop(model, Stereo, stereoPlayer, Mono, recorder);
+    const std::size_t frames = 44100;
+    const auto played = tone(1000.0, 0.5, frames);
+    playThrough(stereoPlayer, recorder, interleaved(played, played), frames);
+    ASSERT_EQ(card.closeInput(), MMSYSERR_NOERROR);
+    ASSERT_EQ(card.openInput(Stereo, stereoRecorder), MMSYSERR_NOERROR);
+    ASSERT_EQ(card.startInput(), MMSYSERR_NOERROR);
+    const auto recorded =
+        playThrough(stereoPlayer, stereoRecorder, interleaved(played, played), frames);
+    const auto left = channelOf(recorded, 0), right = channelOf(recorded, 1);
+    ASSERT_EQ(right.size(), frames);
+    // Once the right channel's filters, started at rest, have settled.
+    for (std::size_t i = frames / 2; i < frames; ++i)
+        ASSERT_NEAR(left[i], right[i], 1) << i;
 }
 
 TEST_F(VirtualCardTest, EachChannelHasNoiseOfItsOwn) {
