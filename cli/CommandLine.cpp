@@ -263,7 +263,13 @@ the figures, one a line. In this order:
 
 Loop check: a 997 Hz tone at -20 dBFS must come back as the strongest line
   within one bin of 997 Hz, with no sample at full scale, within 20 dB of its
-  level; otherwise the report stops with the reason (status 5).
+  level; otherwise the report stops with the reason (status 5). A sound
+  server's volume or mute in the loop is named, failed or not.
+Clock drift: a 997 Hz tone at -6 dBFS for 2 s, recorded without a gap; the
+  slope of its phase fitted over 0.1 s segments gives how far the output's
+  clock runs re the input's, in ppm (a tone of f reads f (1 + ppm 1e-6));
+  beyond 50 ppm the output and the input run on clocks of their own, which
+  is marked. JSON "drift_ppm".
 Frequency response: a swept sine at -6 dBFS, about 6 s long, read at the
   stepped sweep's 99 frequencies (see tembrix response --help), or with
   --stepped the window's stepped sweep (99 tones at --level); the level (for
@@ -375,6 +381,8 @@ harmonic k. From them:
              K-th response at K f re the linear response at f, where K f
              lies below 20 kHz and the sweep is about 3 s or longer
   thd_db     the power sum of those harmonics re the fundamental
+Before the sweeps a 2 s tone at 997 Hz measures the clock drift, the output's
+clock re the input's (see tembrix report --help); the summary gives it.
 Silence is played before the sweep, and recorded for 0.75 s after it for the
 card's delay and the response's tail. A recording with a gap (lost frames, an
 output that ran dry, a reopened stream) is made again, twice at the most,

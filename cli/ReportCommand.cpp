@@ -1,6 +1,7 @@
 #include "cli/ReportCommand.h"
 
 #include "audio/Audio.h"
+#include "cli/ClockDriftRun.h"
 #include "cli/ExitStatus.h"
 #include "cli/ResultFile.h"
 #include "cli/SweepProgress.h"
@@ -79,6 +80,14 @@ int ReportCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
         report.run = run;
     if (const RunEnd end = CheckTheLoop(blocks); end.status != ExitDone)
         return Report(end);
+    Say("Clock drift (a 2 s tone)...");
+    const DriftRun drift =
+        MeasureDrift(blocks, [this](const std::string& line) { Say(line.c_str()); });
+    if (drift.end.status != ExitDone)
+        return Report(drift.end);
+    for (LoopbackReport& report : m_reports)
+        if (drift.drift)
+            report.driftPpm = drift.drift->ppm;
 
     RunEnd end = m_sweptSine ? MeasureSweptSineResponse(blocks) : MeasureSteppedResponse(blocks);
     if (end.status == ExitDone)

@@ -1,6 +1,7 @@
 #include "cli/ResponseCommand.h"
 
 #include "audio/Audio.h"
+#include "cli/ClockDriftRun.h"
 #include "cli/ExitStatus.h"
 #include "cli/ResultFile.h"
 #include "measure/NumberFormat.h"
@@ -45,6 +46,10 @@ int ResponseCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) 
         SignificantText(sweep.Settings().lengthSeconds, 6) + " s asked), " +
         std::to_string(m_command.sweeps) + (m_command.sweeps == 1 ? " time" : " times"));
 
+    Say("Clock drift (a 2 s tone)...");
+    const DriftRun drift = MeasureDrift(blocks, [this](const std::string& line) { Say(line); });
+    if (drift.end.status != ExitDone)
+        return Report(drift.end);
     RunEnd end = m_runner.Run(blocks, [this](const std::string& line) { Say(line); });
     // A run that ended early still writes the average of the sweeps it
     // recorded, and says how many.
@@ -82,7 +87,7 @@ int ResponseCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) 
         if (m_runner.Averaged() < m_command.sweeps)
             std::fprintf(stderr, "Averaged %d of %d sweeps\n", m_runner.Averaged(),
                          m_command.sweeps);
-        std::fputs(results.summary.c_str(), stderr);
+        std::fputs((results.summary + DriftText(drift.drift)).c_str(), stderr);
         std::fprintf(stderr, "%s\n", GapCountsLine().c_str());
     }
     return Report(end);

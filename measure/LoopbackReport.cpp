@@ -252,6 +252,12 @@ std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits
             from = end + 2;
         }
     }
+    table.Heading("Clocks");
+    table.Line("drift, output re input",
+               report.driftPpm ? FixedText(*report.driftPpm, 2) : "not measured",
+               report.driftPpm ? "ppm" : "");
+    if (report.driftPpm && std::abs(*report.driftPpm) > 50)
+        table.Mark("beyond 50 ppm: clocks of their own");
     const bool resampled = report.audioPath && report.audioPath->resampling;
     const char* const ResampledNote = "resampled: the sound server's above about 15 kHz";
 
@@ -425,6 +431,7 @@ std::string ReportJson(const LoopbackReport& report, const FormatLimits& limits)
                                           {"noisy_points", std::to_string(report.noisyPoints)}})},
                 {"at_format_limit", JsonArray(atLimit)},
                 {"audio_path", report.audioPath ? AudioPathJson(*report.audioPath) : "null"},
-                {"resampled_figures", JsonArray(resampledFigures)}}) +
+                {"resampled_figures", JsonArray(resampledFigures)},
+                {"drift_ppm", report.driftPpm ? JsonNumber(*report.driftPpm) : "null"}}) +
            "\n";
 }

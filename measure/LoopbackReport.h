@@ -57,6 +57,8 @@ struct LoopbackReport {
     // server decides the response above about 15 kHz, and every figure that
     // depends on it is marked so.
     std::optional<AudioPath> audioPath;
+    // The output's clock re the input's, from a tone (see ClockDrift).
+    std::optional<double> driftPpm;
     ResponseMethod method = ResponseMethod::SteppedSweep;
     std::bitset<ReportPartCount> measured; // by ReportPart: measured whole
     std::string stopReason;                // why it ended early; empty when complete

@@ -352,6 +352,18 @@ TEST(ReportCommandTest, AReferenceChannelTakesTheCardsOwnGainAndDelayOut) {
     EXPECT_NE(report.json.find("\"reference_channel\": \"right\""), std::string::npos);
 }
 
+// Clocks of their own: the card's input runs 100 ppm off its output.
+TEST(ReportCommandTest, AnInputOnAClockOfItsOwnReadsItsDriftAndIsFlagged) {
+    const VirtualReport drifting = ReportOf("drift=100");
+    ASSERT_EQ(drifting.end.status, 0) << drifting.end.err;
+    EXPECT_NEAR(NumberAt(drifting.json, {"drift_ppm"}), 100, 2);
+    EXPECT_NE(drifting.end.out.find("(beyond 50 ppm: clocks of their own)"), std::string::npos)
+        << drifting.end.out;
+    const VirtualReport locked = ReportOf("gain=0");
+    ASSERT_EQ(locked.end.status, 0) << locked.end.err;
+    EXPECT_NEAR(NumberAt(locked.json, {"drift_ppm"}), 0, 0.5);
+}
+
 TEST(ReportCommandTest, AnIdealWireMeasuresTheSixteenBitFormatAndDigitalSilence) {
     ScratchDirectory directory;
     const auto html = directory / "report.html";

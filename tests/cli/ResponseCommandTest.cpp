@@ -231,7 +231,8 @@ TEST(ResponseFilesTest, TheImpulseResponseOfAWirePeaksAtItsLatencyAtFullHeight) 
 // ahead of the program, so the stream might die before the recording begins.
 TEST(ResponseRecordingTest, ARecordingWithAGapIsMadeAgain) {
     const ProcessEnd end =
-        RunTembrix({"response", "--audio=virtual", "--length=1", "--virtual-card=die-after=1"});
+        // The drift's tone before the sweep takes the first 2.6 s of audio.
+        RunTembrix({"response", "--audio=virtual", "--length=1", "--virtual-card=die-after=3.8"});
     ASSERT_EQ(end.status, 0) << end.err;
     EXPECT_THAT(end.err, HasSubstr("\nThe recording held a gap (a stream died and was opened "
                                    "again): sweeping again...\n"));
