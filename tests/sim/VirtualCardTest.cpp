@@ -432,6 +432,9 @@ TEST_F(VirtualCardTest, AMonoOutputPlaysOnBothChannelsAndAMonoInputRecordsTheLef
     openLoop(model, Stereo, stereoOutput, Mono, monoInput);
     const auto left = noiseLike(3000), right = noiseLike(3000, 777);
     EXPECT_EQ(playThrough(stereoOutput, monoInput, interleaved(left, right), left.size()), left);
+    // Closed before the clients go: the card's clock calls them until then.
+    EXPECT_EQ(card.closeInput(), MMSYSERR_NOERROR);
+    EXPECT_EQ(card.closeOutput(), MMSYSERR_NOERROR);
 }
 
 // The leak is the driven channel's device output, never filtered by the
