@@ -35,10 +35,10 @@ std::string channelMapText(const pa_channel_map& map) {
     return text;
 }
 
-void describeFormat(ServerEnd& end, const pa_sample_spec& spec, const pa_channel_map& map) {
-    end.rateHz = spec.rate;
-    end.format = text(pa_sample_format_to_string(spec.format));
-    end.channels = spec.channels;
+void describeFormat(ServerEnd& end, const pa_sample_spec& sample, const pa_channel_map& map) {
+    end.rateHz = sample.rate;
+    end.format = text(pa_sample_format_to_string(sample.format));
+    end.channels = sample.channels;
     end.channelMap = channelMapText(map);
 }
 
