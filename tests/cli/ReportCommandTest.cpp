@@ -568,10 +568,9 @@ TEST(ReportSystemCardTest, TheRealLoopBackMeasuresTheSixteenBitFormat) {
     RecordProperty("seconds", NumberText(took.count()));
 }
 
-// The swept sine takes the report's response in seconds: the whole report
-// on the real loop-back, its flat response and delay included, well within
-// a server case's half minute.
-TEST(ReportSystemCardTest, ASweptSineReportOfTheRealLoopBackTakesSeconds) {
+// The whole report on the real loop-back with the swept sine: its flat
+// response and its delay. How long it takes is bench/sweep-time.sh's to say.
+TEST(ReportSystemCardTest, ASweptSineReportOfTheRealLoopBackReadsItFlat) {
     REQUIRE_SOUND_SERVER(soundServerReachable(), NoSoundServer);
     SoundServerTurn turn;
     ScratchDirectory directory;
@@ -581,7 +580,6 @@ TEST(ReportSystemCardTest, ASweptSineReportOfTheRealLoopBackTakesSeconds) {
         RunTembrix({"report", "--audio=system", "--quiet", "--json=" + json.string()}, 60s);
     const auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
     ASSERT_EQ(end.status, 0) << end.err;
-    EXPECT_LT(took.count(), 30);
     const std::string text = ReadWholeFile(json);
     EXPECT_THAT(std::string(ValueAt(text, {"response", "method"})), StartsWith("\"swept_sine\","));
     EXPECT_NEAR(NumberAt(text, {"response", "reference_db"}), -6, 0.05);

@@ -177,10 +177,10 @@ TEST(ResponseSystemCardTest, TwoChannelsReadTheRealLoopBackFlatAlikeAndApart) {
     REQUIRE_SOUND_SERVER(soundServerReachable(), NoSoundServer);
     SoundServerTurn turn;
     const auto started = std::chrono::steady_clock::now();
-    // Sweeps of 3 s, the shortest that still read the harmonics, to keep the
-    // case short.
+    // One sweep of 3 s, the shortest that still reads the harmonics: the
+    // server's loop-back is digital, so averaging would add nothing.
     const ProcessEnd end =
-        RunTembrix({"response", "--audio=system", "--channels=2", "--sweeps=2", "--length=3"}, 90s);
+        RunTembrix({"response", "--audio=system", "--channels=2", "--sweeps=1", "--length=3"}, 90s);
     const auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
     ASSERT_EQ(end.status, 0) << end.err;
     const SavedResponse left = ChannelOf(end.out, "left");
@@ -213,11 +213,6 @@ TEST(ResponseSystemCardTest, TwoChannelsReadTheRealLoopBackFlatAlikeAndApart) {
                            "digital silence"),
               std::string::npos)
         << end.err;
-
-    std::istringstream numbers(end.out.substr(end.out.find("# recording_latency_samples: ") + 29));
-    std::vector<double> delays{0, 0};
-    numbers >> delays[0] >> delays[1];
-    EXPECT_LE(std::abs(delays[0] - delays[1]), 1);
 
     RecordProperty("largest_gain_db", std::to_string(worstGain));
     RecordProperty("largest_phase_deg", std::to_string(worstPhase));
