@@ -1,8 +1,7 @@
 // What an input whose clock runs off the output's records of the device
-// outputs: a band-limited resampler (Kaiser-windowed sinc, 32 taps each side)
-// that reads the output stream at a position advancing by 1 + ppm * 1e-6 per
-// input sample, so that a tone played at f is recorded at f * (1 + ppm * 1e-6)
-// on the input's nominal rate: positive when the output's clock runs fast
+// outputs: a band-limited resampler (dsp/SincInterpolator) that reads the output stream at a
+// position advancing by 1 + ppm * 1e-6 per input sample, so that a tone played at f is recorded at
+// f * (1 + ppm * 1e-6) on the input's nominal rate: positive when the output's clock runs fast
 // against the input's. Both input channels share the one input clock.
 //
 // The read position falls behind or runs ahead of what the output has
@@ -11,13 +10,15 @@
 // positive drift hears a stretch again, negative drift loses one.
 #pragma once
 
+#include "dsp/SincInterpolator.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 class DriftResampler {
   public:
-    static constexpr int HalfTaps = 32;
+    static constexpr int HalfTaps = dsp::sinc::HalfTaps;
     static constexpr double SecondsBetweenSlips = 60.0;
 
     // Allocates here only.
