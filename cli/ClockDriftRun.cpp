@@ -54,8 +54,8 @@ std::string DriftText(const std::optional<ClockDrift>& drift) {
     std::string text = "Clock drift: " + FixedText(drift->ppm, 2) +
                        " ppm (the output's clock re "
                        "the input's)";
-    if (std::abs(drift->ppm) > DriftFlagPpm)
-        text += ": beyond " + FixedText(DriftFlagPpm, 0) +
+    if (ClocksOfTheirOwn(drift->ppm))
+        text += ": beyond " + FixedText(ClockDriftFlagPpm, 0) +
                 " ppm, the output and the input run on clocks of their own";
     return text + "\n";
 }

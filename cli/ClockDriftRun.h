@@ -14,9 +14,6 @@
 
 namespace cli {
 
-// Beyond this the output and the input run on clocks of their own.
-constexpr double DriftFlagPpm = 50;
-
 struct DriftRun {
     RunEnd end{0, ""};
     std::optional<ClockDrift> drift; // none when the tone did not come back whole
@@ -28,7 +25,7 @@ struct DriftRun {
 DriftRun MeasureDrift(BlockHandOff& blocks, const std::function<void(const std::string&)>& say);
 
 // "Clock drift: 0.00 ppm (the output's clock re the input's)", with a
-// warning beyond DriftFlagPpm, or "Clock drift: not measured"; a line.
+// warning beyond ClockDriftFlagPpm, or "Clock drift: not measured"; a line.
 std::string DriftText(const std::optional<ClockDrift>& drift);
 
 } // namespace cli

@@ -85,9 +85,16 @@ int ReportCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
         MeasureDrift(blocks, [this](const std::string& line) { Say(line.c_str()); });
     if (drift.end.status != ExitDone)
         return Report(drift.end);
-    for (LoopbackReport& report : m_reports)
-        if (drift.drift)
+    if (drift.drift) {
+        for (LoopbackReport& report : m_reports)
             report.driftPpm = drift.drift->ppm;
+        // The tone comes back at its frequency on the input's clock: the
+        // distortion meter fits its sine there, or it reads the drift as
+        // distortion.
+        m_toneHzOnInputClock = ReportToneHz * (1 + drift.drift->ppm * 1e-6);
+        if (m_sweptSine && ClocksOfTheirOwn(drift.drift->ppm))
+            m_sweptSine->CorrectClockDrift(drift.drift->ppm);
+    }
 
     RunEnd end = m_sweptSine ? MeasureSweptSineResponse(blocks) : MeasureSteppedResponse(blocks);
     if (end.status == ExitDone)
@@ -249,7 +256,7 @@ RunEnd ReportCommand::MeasureTone(BlockHandOff& blocks, double toneDbfs,
         return EndOfWaiting(wait);
     std::deque<DistortionMeter> meters; // made in place: a meter is not copied
     for (std::size_t i = 0; i < m_reported.size(); ++i)
-        meters.emplace_back(ReportToneHz, FftSize);
+        meters.emplace_back(m_toneHzOnInputClock, FftSize);
     const RunEnd end = TakeSettledBlocks(blocks, ReportBlocksPerFigure, [&] {
         for (std::size_t i = 0; i < meters.size(); ++i)
             meters[i].Add(SampleBlock(m_reported[i]));

@@ -64,6 +64,8 @@ class ReportCommand : public MeasurementCommand {
     std::optional<Crosstalk> m_leftToRight;
     std::optional<Crosstalk> m_rightToLeft;
     std::optional<ChannelMatch> m_match;
+    // The report's tone as the input's clock counts it, once the drift is known.
+    double m_toneHzOnInputClock = ReportToneHz;
 };
 
 } // namespace cli

@@ -50,6 +50,9 @@ int ResponseCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) 
     const DriftRun drift = MeasureDrift(blocks, [this](const std::string& line) { Say(line); });
     if (drift.end.status != ExitDone)
         return Report(drift.end);
+    const bool correctDrift = drift.drift && ClocksOfTheirOwn(drift.drift->ppm);
+    if (correctDrift)
+        m_runner.CorrectClockDrift(drift.drift->ppm);
     RunEnd end = m_runner.Run(blocks, [this](const std::string& line) { Say(line); });
     // A run that ended early still writes the average of the sweeps it
     // recorded, and says how many.
@@ -88,6 +91,10 @@ int ResponseCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) 
             std::fprintf(stderr, "Averaged %d of %d sweeps\n", m_runner.Averaged(),
                          m_command.sweeps);
         std::fputs((results.summary + DriftText(drift.drift)).c_str(), stderr);
+        if (correctDrift)
+            std::fputs("The sweep's recordings were read onto the output's clock before their "
+                       "analysis\n",
+                       stderr);
         std::fprintf(stderr, "%s\n", GapCountsLine().c_str());
     }
     return Report(end);

@@ -56,6 +56,12 @@ int SweptSineRunner::Averaged() const {
     return averaged;
 }
 
+void SweptSineRunner::CorrectClockDrift(double ppm) {
+    for (auto* analyses : {&m_direct, &m_leak})
+        for (const std::unique_ptr<SweepAnalysis>& analysis : *analyses)
+            analysis->CorrectClockDrift(ppm);
+}
+
 RunEnd SweptSineRunner::Run(BlockHandOff& blocks, const Say& say) {
     while (Averaged() < m_sweeps) {
         for (const Pass& pass : m_passes) {

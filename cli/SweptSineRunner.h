@@ -52,6 +52,11 @@ class SweptSineRunner {
     using Say = std::function<void(const std::string& line)>;
     RunEnd Run(BlockHandOff& blocks, const Say& say);
 
+    // An input on a clock of its own: every recording is read onto the
+    // output's clock before its analysis (SweepAnalysis::CorrectClockDrift).
+    // Before Run.
+    void CorrectClockDrift(double ppm);
+
     // The rounds averaged so far, and where the impulse response peaked in
     // each recording of the first sweep of a round (the left channel's, or
     // the reference's).

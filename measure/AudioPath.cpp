@@ -1,6 +1,7 @@
 #include "measure/AudioPath.h"
 
 #include "dsp/SignalFormat.h"
+#include "measure/ClockDrift.h"
 #include "measure/JsonText.h"
 
 #include <cmath>
@@ -218,7 +219,7 @@ std::string AudioPathLine(const AudioPath& path) {
     return line;
 }
 
-std::string AudioPathJson(const AudioPath& path) {
+std::string AudioPathJson(const AudioPath& path, std::optional<double> driftPpm) {
     const auto rate = [](const std::optional<ServerStreamPath>& stream) {
         return stream && stream->device.rateHz != 0 ? JsonNumber(stream->device.rateHz)
                                                     : std::string("null");
@@ -241,6 +242,8 @@ std::string AudioPathJson(const AudioPath& path) {
         flags.push_back(JsonString("muted"));
     if (path.remixing)
         flags.push_back(JsonString("remixing"));
+    if (driftPpm && ClocksOfTheirOwn(*driftPpm))
+        flags.push_back(JsonString("drift"));
     return JsonObject({{"server", JsonText(path.server)},
                        {"version", JsonText(path.version)},
                        {"note", JsonText(path.note)},
@@ -253,5 +256,6 @@ std::string AudioPathJson(const AudioPath& path) {
                        {"source_volume_db", deviceVolume(path.recording)},
                        {"stream_volume_db", streamVolumeDb ? JsonNumber(*streamVolumeDb) : "null"},
                        {"remixing", path.remixing ? "true" : "false"},
+                       {"drift_ppm", driftPpm ? JsonNumber(*driftPpm) : "null"},
                        {"flags", JsonArray(flags)}});
 }

@@ -61,5 +61,6 @@ std::string VolumeText(const AudioPath& path);
 // One line for standard error, "Audio path: ..." without its newline.
 std::string AudioPathLine(const AudioPath& path);
 
-// The same as a JSON object, in the style of the report's.
-std::string AudioPathJson(const AudioPath& path);
+// The same as a JSON object, in the style of the report's, with the clocks'
+// drift (flagged "drift" beyond ClockDriftFlagPpm) when it was measured.
+std::string AudioPathJson(const AudioPath& path, std::optional<double> driftPpm);

@@ -38,3 +38,10 @@ std::optional<ClockDrift> MeasureClockDrift(std::span<const std::int16_t> record
                                             double sampleRate);
 
 constexpr int MinimumClockDriftSegments = 5;
+
+// Beyond this the output and the input run on clocks of their own (two
+// devices, each with its crystal); within it they share one.
+constexpr double ClockDriftFlagPpm = 50;
+inline bool ClocksOfTheirOwn(double driftPpm) {
+    return driftPpm > ClockDriftFlagPpm || driftPpm < -ClockDriftFlagPpm;
+}

@@ -2,6 +2,7 @@
 
 #include "dsp/SignalFormat.h"
 #include "measure/BandPower.h"
+#include "measure/ClockDrift.h"
 #include "measure/JsonText.h"
 #include "measure/NumberFormat.h"
 
@@ -256,8 +257,11 @@ std::string ReportTable(const LoopbackReport& report, const FormatLimits& limits
     table.Line("drift, output re input",
                report.driftPpm ? FixedText(*report.driftPpm, 2) : "not measured",
                report.driftPpm ? "ppm" : "");
-    if (report.driftPpm && std::abs(*report.driftPpm) > 50)
-        table.Mark("beyond 50 ppm: clocks of their own");
+    if (report.driftPpm && ClocksOfTheirOwn(*report.driftPpm))
+        table.Mark("beyond " + FixedText(ClockDriftFlagPpm, 0) + " ppm: clocks of their own" +
+                   (report.method == ResponseMethod::SweptSine
+                        ? "; the swept sine is corrected for it"
+                        : ""));
     const bool resampled = report.audioPath && report.audioPath->resampling;
     const char* const ResampledNote = "resampled: the sound server's above about 15 kHz";
 
@@ -430,7 +434,8 @@ std::string ReportJson(const LoopbackReport& report, const FormatLimits& limits)
                                           {"stream_reopens", std::to_string(report.streamReopens)},
                                           {"noisy_points", std::to_string(report.noisyPoints)}})},
                 {"at_format_limit", JsonArray(atLimit)},
-                {"audio_path", report.audioPath ? AudioPathJson(*report.audioPath) : "null"},
+                {"audio_path",
+                 report.audioPath ? AudioPathJson(*report.audioPath, report.driftPpm) : "null"},
                 {"resampled_figures", JsonArray(resampledFigures)},
                 {"drift_ppm", report.driftPpm ? JsonNumber(*report.driftPpm) : "null"}}) +
            "\n";

@@ -1,6 +1,7 @@
 #include "measure/SweepAnalysis.h"
 
 #include "dsp/SignalFormat.h"
+#include "dsp/SincInterpolator.h"
 #include "measure/PeakPosition.h"
 #include "measure/ResponseWindow.h"
 
@@ -67,6 +68,15 @@ double medianMagnitude(std::span<const double> samples) {
 
 } // namespace
 
+void SweepAnalysis::CorrectClockDrift(double ppm) {
+    if (m_recordings > 0)
+        throw std::logic_error("SweepAnalysis::CorrectClockDrift after a recording");
+    // The output's sample k, played at k / Fout, is recorded at k Fin / Fout
+    // = k / (1 + ppm 1e-6) on the input's clock.
+    m_inputSamplesPerOutputSample = 1 / (1 + ppm * 1e-6);
+    m_onInputClock.assign(m_recordingFrames, 0.0);
+}
+
 double SweepResponse::DelayMs() const {
     return delaySamples * 1000 / SampleRate;
 }
@@ -132,8 +142,15 @@ SweepRecording SweepAnalysis::Deconvolve(std::span<const std::int16_t> recording
     const auto time = m_transform.Time();
     const double offset = meanOfEnd(recording);
     std::fill(time.begin(), time.end(), 0.0);
-    for (std::size_t n = 0; n < recording.size(); ++n)
-        time[n] = (recording[n] - offset) / SampleFullScale;
+    if (m_onInputClock.empty()) {
+        for (std::size_t n = 0; n < recording.size(); ++n)
+            time[n] = (recording[n] - offset) / SampleFullScale;
+    } else {
+        for (std::size_t n = 0; n < recording.size(); ++n)
+            m_onInputClock[n] = (recording[n] - offset) / SampleFullScale;
+        dsp::sinc::ReadAt(std::span<const double>(m_onInputClock).first(recording.size()), 0,
+                          m_inputSamplesPerOutputSample, time.first(recording.size()));
+    }
     m_transform.Forward();
     const auto bins = m_transform.Bins();
     const auto inverse = m_inverse.Bins();

@@ -102,6 +102,13 @@ class SweepAnalysis {
                                 const SweepRecording& driven);
     int Recordings() const { return m_recordings; }
 
+    // Recordings from an input whose clock runs off the output's by `ppm`
+    // (ClockDrift's sign): each is read onto the output's clock before it is
+    // deconvolved, so that the sweep's end arrives as late as its start and
+    // the response keeps its top octave and its phase. Before the first
+    // recording; std::logic_error after it.
+    void CorrectClockDrift(double ppm);
+
     // The average of the recordings added so far at `frequencies`, in
     // ascending order, its windows placed at its own peak. A frequency
     // outside f1..f2 is not measured: its gain and phase are not a number,
@@ -135,6 +142,10 @@ class SweepAnalysis {
     SweepInverse m_inverse;
     std::vector<std::complex<double>> m_spectrum; // one recording's, deconvolved
     std::vector<std::complex<double>> m_sum;      // the aligned recordings'
+    // Position on the input's clock of each of the output's samples, and a
+    // recording before it is read onto the output's clock.
+    double m_inputSamplesPerOutputSample = 1;
+    std::vector<double> m_onInputClock;
     int m_recordings = 0;
     double m_firstPeak = 0;
     Alignment m_alignment = Alignment::NotYet;

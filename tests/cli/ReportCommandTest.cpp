@@ -352,16 +352,31 @@ TEST(ReportCommandTest, AReferenceChannelTakesTheCardsOwnGainAndDelayOut) {
     EXPECT_NE(report.json.find("\"reference_channel\": \"right\""), std::string::npos);
 }
 
-// Clocks of their own: the card's input runs 100 ppm off its output.
-TEST(ReportCommandTest, AnInputOnAClockOfItsOwnReadsItsDriftAndIsFlagged) {
+// Clocks of their own: the card's input runs 100 ppm off its output. The
+// drift is flagged, and neither the response nor the distortion reads it:
+// both come out as on the same card with one clock.
+TEST(ReportCommandTest, AnInputOnAClockOfItsOwnReadsItsDriftAndIsFlaggedAndCorrected) {
     const VirtualReport drifting = ReportOf("drift=100");
     ASSERT_EQ(drifting.end.status, 0) << drifting.end.err;
     EXPECT_NEAR(NumberAt(drifting.json, {"drift_ppm"}), 100, 2);
-    EXPECT_NE(drifting.end.out.find("(beyond 50 ppm: clocks of their own)"), std::string::npos)
-        << drifting.end.out;
+    EXPECT_NEAR(NumberAt(drifting.json, {"audio_path", "drift_ppm"}), 100, 2);
+    EXPECT_THAT(std::string(ValueAt(drifting.json, {"audio_path", "flags"})),
+                StartsWith("[\"drift\"]"));
+    EXPECT_THAT(
+        drifting.end.out,
+        HasSubstr("(beyond 50 ppm: clocks of their own; the swept sine is corrected for it)"));
     const VirtualReport locked = ReportOf("gain=0");
     ASSERT_EQ(locked.end.status, 0) << locked.end.err;
     EXPECT_NEAR(NumberAt(locked.json, {"drift_ppm"}), 0, 0.5);
+
+    const std::vector<double> drifted = NumbersAt(drifting.json, {"deviation_20_20k_db"});
+    const std::vector<double> one = NumbersAt(locked.json, {"deviation_20_20k_db"});
+    ASSERT_EQ(drifted.size(), 2u);
+    ASSERT_EQ(one.size(), 2u);
+    EXPECT_NEAR(drifted[0], one[0], 0.05);
+    EXPECT_NEAR(drifted[1], one[1], 0.05);
+    EXPECT_NEAR(NumberAt(drifting.json, {"thd_n", "db"}), NumberAt(locked.json, {"thd_n", "db"}),
+                0.5);
 }
 
 TEST(ReportCommandTest, AnIdealWireMeasuresTheSixteenBitFormatAndDigitalSilence) {

@@ -184,6 +184,34 @@ TEST(ResponseAgainstSweepTest, BothMethodsReadTheSameCardAlikeAtEachOfThe99Frequ
     RecordProperty("largest_difference_db", NumberText(worst));
 }
 
+// An input 300 ppm off the output's clock stretches each recording by 132
+// samples over the default sweep, which would leave the phase hundreds of
+// degrees out and the bass a tenth of a decibel: read onto the output's
+// clock, the recordings give the card's response as with one clock.
+TEST(ResponseDriftTest, AnInputOnAClockOfItsOwnReadsTheResponseOfOneClock) {
+    const Response one = ResponseOf("noise=off", {"--per-octave=3"});
+    const Response drifting = ResponseOf("noise=off,drift=300", {"--per-octave=3"});
+    ASSERT_EQ(one.end.status, 0) << one.end.err;
+    ASSERT_EQ(drifting.end.status, 0) << drifting.end.err;
+    const SavedResponse expected = Parsed(one.csv);
+    const SavedResponse read = Parsed(drifting.csv);
+    ASSERT_EQ(read.swept.size(), expected.swept.size());
+    double worstGain = 0, worstPhase = 0;
+    for (std::size_t i = 0; i < read.swept.size(); ++i) {
+        const double hz = read.swept[i].frequencyHz;
+        if (hz < 20 || hz > 20000)
+            continue;
+        const double gain = read.swept[i].gainDb - expected.swept[i].gainDb;
+        const double phase = read.swept[i].phaseDeg - expected.swept[i].phaseDeg;
+        worstGain = std::max(worstGain, std::abs(gain));
+        worstPhase = std::max(worstPhase, std::abs(phase));
+        EXPECT_NEAR(gain, 0, 0.005) << "at " << hz << " Hz";
+        EXPECT_NEAR(phase, 0, 0.1) << "at " << hz << " Hz";
+    }
+    RecordProperty("largest_gain_difference_db", NumberText(worstGain));
+    RecordProperty("largest_phase_difference_deg", NumberText(worstPhase));
+}
+
 // The linear impulse response of a wire with latency L peaks at L samples
 // after the sweep's start, at 1: every sample played came back.
 TEST(ResponseFilesTest, TheImpulseResponseOfAWirePeaksAtItsLatencyAtFullHeight) {

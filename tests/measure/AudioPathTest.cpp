@@ -175,7 +175,7 @@ TEST(AudioPathJsonTest, HoldsTheFiguresTheReportTakes) {
     answer.playback->device.volumeDb = -18.06;
     answer.playback->stream.volumeDb = -6;
     answer.recording->stream.volumeDb = -3;
-    EXPECT_EQ(AudioPathJson(Described(answer)), R"({
+    EXPECT_EQ(AudioPathJson(Described(answer), 72.5), R"({
   "server": "PulseAudio",
   "version": "16.1",
   "note": null,
@@ -188,12 +188,13 @@ TEST(AudioPathJsonTest, HoldsTheFiguresTheReportTakes) {
   "source_volume_db": 0,
   "stream_volume_db": -9,
   "remixing": false,
-  "flags": ["resampling", "volume"]
+  "drift_ppm": 72.5,
+  "flags": ["resampling", "volume", "drift"]
 })");
 }
 
 TEST(AudioPathJsonTest, NoServerHasNullFiguresAndNoFlags) {
-    EXPECT_EQ(AudioPathJson(PathWithoutServer()), R"({
+    EXPECT_EQ(AudioPathJson(PathWithoutServer(), std::nullopt), R"({
   "server": null,
   "version": null,
   "note": "no sound server",
@@ -206,6 +207,7 @@ TEST(AudioPathJsonTest, NoServerHasNullFiguresAndNoFlags) {
   "source_volume_db": null,
   "stream_volume_db": null,
   "remixing": false,
+  "drift_ppm": null,
   "flags": []
 })");
 }
