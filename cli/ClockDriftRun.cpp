@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <numbers>
 #include <vector>
 
@@ -48,10 +49,18 @@ DriftRun MeasureDrift(BlockHandOff& blocks, const std::function<void(const std::
     return run; // the drift stays not measured, and the run goes on
 }
 
+DriftRun MeasureDriftAfterwards(BlockHandOff& blocks) {
+    const auto say = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    say("Clock drift (a 2 s tone)...");
+    return MeasureDrift(blocks, say);
+}
+
 std::string DriftText(const std::optional<ClockDrift>& drift) {
     if (!drift)
         return "Clock drift: not measured\n";
-    std::string text = "Clock drift: " + FixedText(drift->ppm, 2) +
+    // A drift that rounds to nothing reads 0.00, never -0.00.
+    const double ppm = std::abs(drift->ppm) < 0.005 ? 0.0 : drift->ppm;
+    std::string text = "Clock drift: " + FixedText(ppm, 2) +
                        " ppm (the output's clock re "
                        "the input's)";
     if (ClocksOfTheirOwn(drift->ppm))

@@ -24,6 +24,11 @@ struct DriftRun {
 // most twice; `say` gets the progress.
 DriftRun MeasureDrift(BlockHandOff& blocks, const std::function<void(const std::string&)>& say);
 
+// For a measurement that plays no signal of its own: the drift measured
+// after it, for its summary, with the progress on standard error. A run
+// that ends meanwhile (a stop, a stall) ends the command.
+DriftRun MeasureDriftAfterwards(BlockHandOff& blocks);
+
 // "Clock drift: 0.00 ppm (the output's clock re the input's)", with a
 // warning beyond ClockDriftFlagPpm, or "Clock drift: not measured"; a line.
 std::string DriftText(const std::optional<ClockDrift>& drift);

@@ -269,7 +269,8 @@ Clock drift: a 997 Hz tone at -6 dBFS for 2 s, recorded without a gap; the
   slope of its phase fitted over 0.1 s segments gives how far the output's
   clock runs re the input's, in ppm (a tone of f reads f (1 + ppm 1e-6));
   beyond 50 ppm the output and the input run on clocks of their own, which
-  is marked. JSON "drift_ppm".
+  is marked, and the swept sine's recordings are read onto the output's
+  clock before their analysis. JSON "drift_ppm", also in "audio_path".
 Frequency response: a swept sine at -6 dBFS, about 6 s long, read at the
   stepped sweep's 99 frequencies (see tembrix response --help), or with
   --stepped the window's stepped sweep (99 tones at --level); the level (for
@@ -383,6 +384,8 @@ harmonic k. From them:
   thd_db     the power sum of those harmonics re the fundamental
 Before the sweeps a 2 s tone at 997 Hz measures the clock drift, the output's
 clock re the input's (see tembrix report --help); the summary gives it.
+Beyond 50 ppm each recording is read onto the output's clock before its
+analysis.
 Silence is played before the sweep, and recorded for 0.75 s after it for the
 card's delay and the response's tail. A recording with a gap (lost frames, an
 output that ran dry, a reopened stream) is made again, twice at the most,

@@ -1,6 +1,7 @@
 #include "cli/SweepCommand.h"
 
 #include "audio/Audio.h"
+#include "cli/ClockDriftRun.h"
 #include "cli/ExitStatus.h"
 #include "cli/ResultFile.h"
 #include "cli/SweepProgress.h"
@@ -57,11 +58,17 @@ int SweepCommand::Run(BlockHandOff& blocks, ResultFile& output, RunInfo run) {
             return false;
         });
     progress.Finish();
-    if (end.status == ExitDone && !m_command.quiet)
-        std::fputs(Summary().c_str(), stderr);
-    if (!m_command.quiet)
-        std::fprintf(stderr, "%s\n", GapCountsLine().c_str());
-    return Report(end);
+    if (end.status != ExitDone || m_command.quiet) {
+        if (!m_command.quiet)
+            std::fprintf(stderr, "%s\n", GapCountsLine().c_str());
+        return Report(end);
+    }
+    // Its figures are for the summary alone: a quiet run saves the tone.
+    const DriftRun drift = MeasureDriftAfterwards(blocks);
+    if (drift.end.status == ExitDone)
+        std::fputs((Summary() + DriftText(drift.drift)).c_str(), stderr);
+    std::fprintf(stderr, "%s\n", GapCountsLine().c_str());
+    return Report(drift.end);
 }
 
 std::string SweepCommand::Summary() const {

@@ -140,6 +140,9 @@ TEST(CommandLineSweepTest, AFastSweepOfAFilteredCardWritesItsOwnResponseToTheFil
     EXPECT_THAT(end.err, HasSubstr("\nReference: -20.00 dB at 1010.86 Hz\n"));
     EXPECT_THAT(end.err, HasSubstr("\nLargest deviation 20 Hz - 20 kHz: "));
     EXPECT_THAT(end.err, HasSubstr("\n-3 dB: "));
+    const std::size_t drift = end.err.find("\nClock drift: ");
+    ASSERT_NE(drift, std::string::npos) << end.err;
+    EXPECT_NEAR(std::stod(end.err.substr(drift + 14)), 0, 0.5) << end.err;
 
     const std::string text = ReadWholeFile(csv);
     const std::vector<ResponsePoint> points = ParseResponse(text);
