@@ -200,9 +200,16 @@ std::string AudioPathLine(const AudioPath& path) {
                                   : std::string("output not through the server"));
     line += ", " + (path.recording ? DescribeEnd("source", path.recording->device)
                                    : std::string("input not through the server"));
+    // PipeWire's PulseAudio service shows each sink and source at its own
+    // rate, never the graph's: a graph held at another rate resamples
+    // without a sign here, so its line claims no more than it can see.
     if (!path.Flagged())
-        return line + "; no resampling or remixing, volumes 0.00 dB" +
-               (path.server == "PipeWire" ? " (the graph's own rate is not visible)" : "");
+        return line +
+               (path.server == "PipeWire"
+                    ? "; no resampling or remixing at the sink and source, volumes 0.00 dB (the "
+                      "graph's own rate is not visible: a graph held at another rate still "
+                      "resamples)"
+                    : "; no resampling or remixing, volumes 0.00 dB");
 
     if (path.resampling)
         line += "; resampling" + ResampleMethods(path) +

@@ -54,7 +54,9 @@ TEST(AudioPathTest, PipeWireIsNamedWithItsOwnVersion) {
     EXPECT_THAT(AudioPathLine(path), testing::StartsWith("Audio path: PipeWire 0.3.65, sink"));
     // The graph's rate is not among what its PulseAudio service shows.
     EXPECT_THAT(AudioPathLine(path),
-                testing::EndsWith("volumes 0.00 dB (the graph's own rate is not visible)"));
+                testing::EndsWith("; no resampling or remixing at the sink and source, volumes "
+                                  "0.00 dB (the graph's own rate is not visible: a graph held at "
+                                  "another rate still resamples)"));
 }
 
 TEST(AudioPathTest, ARateOtherThanTheInstrumentsIsResamplingOnEitherSide) {
