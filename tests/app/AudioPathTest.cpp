@@ -142,7 +142,8 @@ class PipeWireAudioPathTest : public testing::Test {
 TEST_F(PipeWireAudioPathTest, TheServerAndItsRatesAreSaid) {
     const std::string line = RunAndTell(ShortSpectrum);
     EXPECT_THAT(line, ContainsRegex("^Audio path: PipeWire [0-9.]+, sink \"loop\" 44100 Hz"));
-    EXPECT_THAT(line, HasSubstr("no resampling or remixing, volumes 0.00 dB"));
+    EXPECT_THAT(line,
+                HasSubstr("no resampling or remixing at the sink and source, volumes 0.00 dB"));
 }
 
 TEST_F(PipeWireAudioPathTest, ASinkAtHalfVolumeIsSaidInDecibels) {
